@@ -1,0 +1,52 @@
+#pragma once
+// Helpers shared by the tests: temporary folders, fixture paths, loopback ports, child processes.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <sys/types.h>
+
+namespace testsupport {
+
+/// Absolute path of a fixture file under tests/<subsystem>/data.
+QString DataPath(const QString &Subsystem, const QString &Name);
+/// The whole content of a file; fails the test when it cannot be read.
+QByteArray ReadFile(const QString &Path);
+void WriteFile(const QString &Path, const QByteArray &Bytes);
+
+/// A free TCP port on 127.0.0.1 (bound then released).
+int FreeTcpPort();
+/// Polls until a TCP connect to 127.0.0.1:Port succeeds; false after Timeout.
+bool WaitForPort(int Port, std::chrono::milliseconds Timeout = std::chrono::seconds(10));
+
+/// Number of open descriptors and of threads of this process (from /proc/self).
+int OpenFdCount();
+int ThreadCount();
+
+/// Finds an executable on PATH or in the usual sbin folders; empty when missing.
+QString FindProgram(const QString &Name);
+
+/// A child process that is ended (SIGTERM, then SIGKILL) when the object goes away.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+    /// Starts Program with Args; stdout and stderr go to LogFile when given. False on failure.
+    bool Start(const QString &Program, const QStringList &Args, const QString &LogFile = QString());
+    void Stop();
+    bool Running();
+    pid_t Pid() const { return FPid; }
+
+private:
+    pid_t FPid = -1;
+};
+
+/// Runs a program to its end and returns its exit status (-1 when it could not run); output captured.
+int RunProgram(const QString &Program, const QStringList &Args, QByteArray *Stdout = nullptr,
+               QByteArray *Stderr = nullptr, const QByteArray &Stdin = QByteArray(),
+               std::chrono::milliseconds Timeout = std::chrono::seconds(60));
+
+} // namespace testsupport
