@@ -8,5 +8,9 @@ if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${RELAYVANE_BUILD_DIR:-$root/build}
+mkdir -p "$build"
+# One build at a time per build folder: concurrent runs of CMake and Ninja in one folder clash.
+exec 9>"$build/.build.lock"
+flock 9
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
