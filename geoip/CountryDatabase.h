@@ -3,8 +3,11 @@
 
 #include <QString>
 #include <QThread>
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 /// One contiguous block of addresses that belongs to one country (first octet most significant).
@@ -44,20 +47,39 @@ public:
     static uint32_t IpToKey(QStringView ip);
     /// The country of a key, nullptr when none.
     const TCountryInfo *FindCountryByKey(uint32_t key) const;
+    /// The first country that carries cIndex, nullptr when none.
+    const TCountryInfo *FindCountryByIndex(uint8_t cIndex) const;
+    /// Rebuilds the cIndex-to-country table that keeps lookups from scanning countryInfos.
+    /// LoadDatabase and DatabaseFromCSV call it; code that edits countryInfos directly calls it
+    /// afterwards (until then lookups stay correct but scan).
+    void BuildIndex();
+
+private:
+    // Position in countryInfos of the first country with each cIndex, -1 for none; valid while
+    // countryInfos has fIndexedCount elements.
+    std::array<int32_t, 256> fFirstCountry{};
+    size_t fIndexedCount = SIZE_MAX;
 };
 
 /// Loads a database in the background at the lowest priority, once; Loaded() turns true when done.
 class TCountryDatabaseThread : public QThread {
     Q_OBJECT
 public:
+    /// What the thread runs to fill the database: LoadDatabase unless a test hands in another.
+    using TLoader = std::function<void(TCountryDatabase &, const QString &)>;
+
     TCountryDatabaseThread(TCountryDatabase *countryDatabase, const QString &dirName, QObject *parent = nullptr);
+    TCountryDatabaseThread(TCountryDatabase *countryDatabase, const QString &dirName, TLoader loader,
+                           QObject *parent = nullptr);
     ~TCountryDatabaseThread() override;
     /// True once LoadDatabase has finished (successfully or not).
     bool Loaded() const { return fLoaded.load(std::memory_order_acquire); }
     /// True when the load failed; the database is then left empty.
     bool Failed() const { return fFailed.load(std::memory_order_acquire); }
     /// Waits until loaded. While a Qt application runs on the calling thread its events keep being
-    /// processed; returns false when the application began to quit before the load finished.
+    /// processed; returns false when the application began to quit before the load finished (the
+    /// database is then still being written: do not look anything up). True otherwise, also after
+    /// a failed load (see Failed()).
     bool WaitLoaded();
 
 protected:
@@ -66,6 +88,8 @@ protected:
 private:
     TCountryDatabase *fCountryDatabase;
     QString fDirName;
+    TLoader fLoader;
     std::atomic<bool> fLoaded{false};
+    std::atomic<bool> fQuitting{false};
     std::atomic<bool> fFailed{false};
 };
