@@ -31,6 +31,8 @@ public:
 
     /// $XDG_CONFIG_HOME/relayvane/registry.ini (~/.config when XDG_CONFIG_HOME is unset).
     static QString DefaultFileName();
+    /// The program's own key, "\\Software\\RVN\\".
+    static QString ProgramKey() { return QStringLiteral("\\Software\\RVN\\"); }
     QString FileName() const { return FFileName; }
 
     /// Makes Key the current key ("\Software\RVN\", leading and trailing "\" do not matter).
