@@ -1,0 +1,252 @@
+#include "platform/TcpServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+
+TTcpServerContext::TTcpServerContext(const TTcpContextArgs &Args)
+    : FConnection(Args.Connection), FServer(Args.Server), FStop(Args.Stop) {}
+
+TTcpServerContext::~TTcpServerContext() = default;
+
+TTcpServer::TTcpServer(QObject *Owner) : QObject(Owner) {}
+
+TTcpServer::~TTcpServer() { SetActive(false); }
+
+void TTcpServer::SetActive(bool Value) {
+    if (Value == FActive)
+        return;
+    if (Value) {
+        StartListening();
+        FStop.Reset();
+        FReap.Reset();
+        try {
+            FAcceptor = std::thread(&TTcpServer::AcceptLoop, this);
+        } catch (...) {
+            CloseListeners();
+            throw;
+        }
+        FActive = true;
+        return;
+    }
+    // Every wait of the acceptor and of the connection threads watches FStop, so they all return.
+    FStop.Set();
+    if (FAcceptor.joinable())
+        FAcceptor.join();
+    CloseListeners();
+    TThreadList threads;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        threads.splice(threads.begin(), FThreads);
+    }
+    for (auto &t : threads)
+        if (t.Thread.joinable())
+            t.Thread.join();
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FFinished.clear();
+    }
+    FReap.Reset();
+    FStop.Reset();
+    FActive = false;
+}
+
+int TTcpServer::ConnectionCount() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return static_cast<int>(FThreads.size() - FFinished.size());
+}
+
+void TTcpServer::StartListening() {
+    for (auto &b : FBindings) {
+        sockaddr_storage addr{};
+        socklen_t len = 0;
+        const QByteArray ip = b.IP.toLatin1();
+        if (ip.contains(':')) {
+            auto *a6 = reinterpret_cast<sockaddr_in6 *>(&addr);
+            a6->sin6_family = AF_INET6;
+            a6->sin6_port = htons(static_cast<uint16_t>(b.Port));
+            if (::inet_pton(AF_INET6, ip.constData(), &a6->sin6_addr) != 1) {
+                CloseListeners();
+                throw Exception(QStringLiteral("Invalid listening address %1").arg(b.IP));
+            }
+            len = sizeof *a6;
+        } else {
+            auto *a4 = reinterpret_cast<sockaddr_in *>(&addr);
+            a4->sin_family = AF_INET;
+            a4->sin_port = htons(static_cast<uint16_t>(b.Port));
+            if (::inet_pton(AF_INET, ip.isEmpty() ? "0.0.0.0" : ip.constData(), &a4->sin_addr) != 1) {
+                CloseListeners();
+                throw Exception(QStringLiteral("Invalid listening address %1").arg(b.IP));
+            }
+            len = sizeof *a4;
+        }
+        const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            const int err = errno;
+            CloseListeners();
+            RaiseSocketError(err);
+        }
+        FListeners.push_back(fd);
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (b.Port < 0 || b.Port > 65535 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 ||
+            ::listen(fd, SOMAXCONN) != 0) {
+            const int err = errno;
+            CloseListeners();
+            throw Exception(QStringLiteral("Could not bind socket %1:%2: %3")
+                                .arg(b.IP)
+                                .arg(b.Port)
+                                .arg(err == EADDRINUSE ? QStringLiteral("Address and port are already in use.")
+                                                       : QString::fromLocal8Bit(std::strerror(err))));
+        }
+        len = sizeof addr;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+            b.Port = ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port
+                                                      : reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
+    }
+}
+
+void TTcpServer::CloseListeners() {
+    for (int fd : FListeners)
+        ::close(fd);
+    FListeners.clear();
+}
+
+void TTcpServer::AcceptLoop() {
+    std::vector<pollfd> fds;
+    for (;;) {
+        fds.clear();
+        for (int fd : FListeners)
+            fds.push_back(pollfd{fd, POLLIN, 0});
+        fds.push_back(pollfd{FReap.Handle(), POLLIN, 0});
+        try {
+            PollOrStop(fds, -1, &FStop);
+        } catch (const ETcpStopped &) {
+            break;
+        } catch (const ETcpError &) {
+            // poll() itself failing (out of memory) is not worth a spin: wait for the stop.
+            fds.clear();
+            try {
+                PollOrStop(fds, 100, &FStop);
+            } catch (const ETcpStopped &) {
+                break;
+            }
+            continue;
+        }
+        if (fds.back().revents) {
+            FReap.Reset();
+            JoinFinished();
+        }
+        for (size_t i = 0; i + 1 < fds.size(); ++i)
+            if (fds[i].revents)
+                AcceptPending(fds[i].fd);
+    }
+    JoinFinished();
+}
+
+void TTcpServer::AcceptPending(int ListenHandle) {
+    for (;;) {
+        const int fd = ::accept4(ListenHandle, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: the pending connection stays readable, so back off for a
+                // moment instead of spinning on it until other connections end.
+                std::vector<pollfd> none;
+                try {
+                    PollOrStop(none, 100, &FStop);
+                } catch (const ETcpError &) {
+                }
+            }
+            return;
+        }
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto connection = std::make_unique<TTcpConnection>(fd);
+        connection->SetStopSignal(&FStop);
+        std::unique_ptr<TTcpServerContext> context;
+        try {
+            const TTcpContextArgs args{connection.get(), this, &FStop};
+            context = FContextClass ? FContextClass(args) : std::make_unique<TTcpServerContext>(args);
+            ContextCreated(context.get());
+        } catch (...) {
+            continue; // the connection closes as it goes out of scope
+        }
+        std::lock_guard<std::mutex> lock(FLock);
+        FThreads.emplace_back();
+        const auto self = std::prev(FThreads.end());
+        try {
+            self->Thread =
+                std::thread(&TTcpServer::RunConnection, this, std::move(connection), std::move(context), self);
+        } catch (const std::system_error &) {
+            FThreads.erase(self); // no thread to be had: the arguments, socket included, are freed
+        }
+    }
+}
+
+void TTcpServer::RunConnection(std::unique_ptr<TTcpConnection> Connection, std::unique_ptr<TTcpServerContext> Context,
+                               TThreadList::iterator Self) {
+    try {
+        DoConnect(Context.get());
+        while (!FStop.IsSet() && DoExecute(Context.get())) {
+        }
+    } catch (const std::exception &e) {
+        if (OnException) {
+            try {
+                OnException(Context.get(), e);
+            } catch (...) {
+            }
+        }
+    } catch (...) {
+    }
+    try {
+        DoDisconnect(Context.get());
+    } catch (...) {
+    }
+    Connection->Disconnect();
+    Context.reset();
+    Connection.reset();
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FFinished.push_back(Self);
+    }
+    FReap.Set();
+}
+
+void TTcpServer::JoinFinished() {
+    std::vector<TThreadList::iterator> finished;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        finished.swap(FFinished);
+    }
+    for (auto it : finished)
+        if (it->Thread.joinable())
+            it->Thread.join();
+    std::lock_guard<std::mutex> lock(FLock);
+    for (auto it : finished)
+        FThreads.erase(it);
+}
+
+void TTcpServer::ContextCreated(TTcpServerContext *) {}
+
+void TTcpServer::DoConnect(TTcpServerContext *Context) {
+    if (OnConnect)
+        OnConnect(Context);
+}
+
+void TTcpServer::DoDisconnect(TTcpServerContext *Context) {
+    if (OnDisconnect)
+        OnDisconnect(Context);
+}
+
+bool TTcpServer::DoExecute(TTcpServerContext *Context) {
+    if (OnExecute)
+        OnExecute(Context);
+    return Context->Connection()->Connected();
+}
