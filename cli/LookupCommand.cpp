@@ -13,18 +13,17 @@
 
 namespace {
 
-const char *const kLookupHelp =
-    "usage: relayvane-cli lookup [--json] IP...\n"
-    "\n"
-    "Looks each IPv4 address up in the built-in country database and prints one line per\n"
-    "address:  IP<TAB>cIndex<TAB>code<TAB>name\n"
-    "An address that no block covers has no country: cIndex 0 and empty code and name.\n"
-    "Each of the four dotted parts counts with its low 8 bits (1.0.0.256 is looked up as\n"
-    "1.0.0.0); a part that is not a decimal number is an error.\n"
-    "\n"
-    "Options:\n"
-    "  --json     print a JSON array of {\"ip\", \"cIndex\", \"code\", \"name\"} objects\n"
-    "  -h, --help show this help\n";
+const char *const kLookupHelp = "usage: relayvane-cli lookup [--json] IP...\n"
+                                "\n"
+                                "Looks each IPv4 address up in the built-in country database and prints one line per\n"
+                                "address:  IP<TAB>cIndex<TAB>code<TAB>name\n"
+                                "An address that no block covers has no country: cIndex 0 and empty code and name.\n"
+                                "Each of the four dotted parts counts with its low 8 bits (1.0.0.256 is looked up as\n"
+                                "1.0.0.0); a part that is not a decimal number is an error.\n"
+                                "\n"
+                                "Options:\n"
+                                "  --json     print a JSON array of {\"ip\", \"cIndex\", \"code\", \"name\"} objects\n"
+                                "  -h, --help show this help\n";
 
 int RunLookup(const QStringList &Args) {
     if (CliWantsHelp(Args)) {

@@ -76,6 +76,8 @@ uint32_t OctetOf(QStringView part) {
     return static_cast<uint32_t>(v) & 0xFF;
 }
 
+constexpr uint32_t kBucketCount = 1u << 16;
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -188,33 +190,73 @@ void TCountryDatabase::SaveDatabase(const QString &dirName) const {
 uint32_t TCountryDatabase::IpToKey(QStringView ip) {
     // The first three parts end at a "."; whatever follows the third "." is the fourth part, so
     // "1.2.3" fails on an empty third part and "1.2.3.4.5" on the fourth part "4.5".
+    // Parts of one to nine plain digits, the usual form, are read in one pass; any other part is
+    // cut out exactly and goes through the integer conversion, which accepts or rejects it.
+    const QChar *p = ip.data();
+    const QChar *const end = p + ip.size();
     uint32_t key = 0;
-    QStringView rest = ip;
-    for (int i = 0; i < 3; ++i) {
-        const qsizetype dot = rest.indexOf(u'.');
-        key = key << 8 | OctetOf(dot < 0 ? QStringView() : rest.left(dot));
-        rest = rest.mid(dot + 1);
+    for (int part = 0; part < 4; ++part) {
+        const QChar *const start = p;
+        uint32_t v = 0;
+        while (p < end && p - start < 10) {
+            const uint32_t d = uint32_t(p->unicode()) - u'0';
+            if (d > 9)
+                break;
+            v = v * 10 + d;
+            ++p;
+        }
+        const bool last = part == 3;
+        const qsizetype digits = p - start;
+        if (digits > 0 && digits <= 9 && (last ? p == end : (p < end && *p == u'.'))) {
+            key = key << 8 | (v & 0xFF);
+            if (!last)
+                ++p;
+            continue;
+        }
+        const QStringView rest(start, end);
+        QStringView text = rest;
+        p = end;
+        if (!last) {
+            const qsizetype dot = rest.indexOf(u'.');
+            text = dot < 0 ? QStringView() : rest.left(dot);
+            if (dot >= 0)
+                p = start + dot + 1;
+        }
+        key = key << 8 | OctetOf(text);
     }
-    return key << 8 | OctetOf(rest);
+    return key;
 }
 
-const TCountryInfo *TCountryDatabase::FindCountryByKey(uint32_t key) const {
-    // Bisection over the blocks, every comparison unsigned; the interval bounds are signed so
-    // that the high bound may move below the first element.
+const TNetRange *TCountryDatabase::FindRange(uint32_t key) const {
     const TNetRange *ranges = netRanges.data();
     ptrdiff_t low = 0;
     ptrdiff_t high = static_cast<ptrdiff_t>(netRanges.size()) - 1;
+    if (!fBucketStart.empty() && fIndexedRanges == ranges && fIndexedRangeCount == netRanges.size()) {
+        // Ascending, disjoint blocks: only those from the first one reaching this key's 64 Ki
+        // bucket to the first one reaching the next bucket can hold the key. At most one block
+        // holds it, so searching this short stretch finds what the whole bisection would.
+        const uint32_t bucket = key >> 16;
+        low = fBucketStart[bucket];
+        high = std::min<ptrdiff_t>(fBucketStart[bucket + 1], high);
+    }
+    // Bisection, every comparison unsigned; the bounds are signed so that the high one may move
+    // below the first element.
     while (low <= high) {
         const ptrdiff_t probe = low + (high - low) / 2;
         const TNetRange &r = ranges[probe];
         if (r.rStart <= key && key <= r.rEnd)
-            return FindCountryByIndex(r.cIndex);
+            return &r;
         if (r.rStart < key)
             low = probe + 1;
         else
             high = probe - 1;
     }
     return nullptr;
+}
+
+const TCountryInfo *TCountryDatabase::FindCountryByKey(uint32_t key) const {
+    const TNetRange *r = FindRange(key);
+    return r ? FindCountryByIndex(r->cIndex) : nullptr;
 }
 
 const TCountryInfo *TCountryDatabase::FindCountryByIndex(uint8_t cIndex) const {
@@ -232,7 +274,9 @@ const TCountryInfo *TCountryDatabase::FindCountryByIndex(uint8_t cIndex) const {
     return nullptr;
 }
 
-const TCountryInfo *TCountryDatabase::FindCountryByIp(QStringView ip) const { return FindCountryByKey(IpToKey(ip)); }
+const TCountryInfo *TCountryDatabase::FindCountryByIp(QStringView ip) const {
+    return FindCountryByKey(IpToKey(ip));
+}
 
 TCountryInfo TCountryDatabase::GetCountryByIp(QStringView ip) const {
     const TCountryInfo *info = FindCountryByIp(ip);
@@ -245,6 +289,23 @@ void TCountryDatabase::BuildIndex() {
     for (size_t i = countryInfos.size(); i-- > 0;)
         fFirstCountry[countryInfos[i].cIndex] = static_cast<int32_t>(i);
     fIndexedCount = countryInfos.size();
+
+    fBucketStart.clear();
+    fIndexedRanges = netRanges.data();
+    fIndexedRangeCount = netRanges.size();
+    bool ordered = true;
+    for (size_t i = 0; i < netRanges.size() && ordered; ++i)
+        ordered = netRanges[i].rStart <= netRanges[i].rEnd && (i == 0 || netRanges[i].rStart > netRanges[i - 1].rEnd);
+    if (!ordered || netRanges.empty())
+        return;
+    fBucketStart.resize(kBucketCount + 1);
+    size_t i = 0;
+    for (uint32_t bucket = 0; bucket < kBucketCount; ++bucket) {
+        while (i < netRanges.size() && netRanges[i].rEnd < bucket << 16)
+            ++i;
+        fBucketStart[bucket] = static_cast<uint32_t>(i);
+    }
+    fBucketStart[kBucketCount] = static_cast<uint32_t>(netRanges.size());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -260,7 +321,8 @@ TCountryDatabaseThread::TCountryDatabaseThread(TCountryDatabase *countryDatabase
     : QThread(parent), fCountryDatabase(countryDatabase), fDirName(dirName), fLoader(std::move(loader)) {
     // A wait that begins after the application started to quit must not block it.
     if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, [this] { fQuitting.store(true); }, Qt::DirectConnection);
+        connect(
+            app, &QCoreApplication::aboutToQuit, this, [this] { fQuitting.store(true); }, Qt::DirectConnection);
     start(QThread::IdlePriority);
 }
 

@@ -49,16 +49,24 @@ public:
     const TCountryInfo *FindCountryByKey(uint32_t key) const;
     /// The first country that carries cIndex, nullptr when none.
     const TCountryInfo *FindCountryByIndex(uint8_t cIndex) const;
-    /// Rebuilds the cIndex-to-country table that keeps lookups from scanning countryInfos.
-    /// LoadDatabase and DatabaseFromCSV call it; code that edits countryInfos directly calls it
-    /// afterwards (until then lookups stay correct but scan).
+    /// Rebuilds the tables that make lookups fast: cIndex to country, and the first 16 bits of an
+    /// address to the few blocks that can hold it. LoadDatabase and DatabaseFromCSV call it; code
+    /// that edits the arrays in place calls it afterwards. Lookups notice arrays that changed size
+    /// or were replaced and then fall back to the plain bisection and scan.
     void BuildIndex();
 
 private:
+    const TNetRange *FindRange(uint32_t key) const;
+
     // Position in countryInfos of the first country with each cIndex, -1 for none; valid while
     // countryInfos has fIndexedCount elements.
     std::array<int32_t, 256> fFirstCountry{};
     size_t fIndexedCount = SIZE_MAX;
+    // fBucketStart[h]: the first block that ends at or above h << 16 (65,537 entries); empty when
+    // the blocks are not ascending and disjoint, where only the plain bisection is right.
+    std::vector<uint32_t> fBucketStart;
+    const TNetRange *fIndexedRanges = nullptr;
+    size_t fIndexedRangeCount = SIZE_MAX;
 };
 
 /// Loads a database in the background at the lowest priority, once; Loaded() turns true when done.

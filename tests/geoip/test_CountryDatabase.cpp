@@ -4,11 +4,11 @@
 #include "platform/SysUtils.h"
 #include "tests/support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QCoreApplication>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
@@ -21,7 +21,9 @@ using testsupport::ReadFile;
 
 namespace {
 
-QString FixtureDir(const char *name) { return DataPath(QStringLiteral("geoip"), QString::fromLatin1(name)); }
+QString FixtureDir(const char *name) {
+    return DataPath(QStringLiteral("geoip"), QString::fromLatin1(name));
+}
 
 TCountryInfo Country(int cIndex, const char *code, const char *name) {
     TCountryInfo c;
@@ -78,29 +80,18 @@ TEST_F(SmallDatabase, LooksUpBlockEdgesGapsAndHighAddresses) {
         const char *ip;
         TCountryInfo want;
     } cases[] = {
-        {"0.0.0.0", none},
-        {"0.255.255.255", none},
-        {"1.0.0.0", ap},           // first address of the first block
-        {"1.0.0.255", ap},         // its last address
-        {"1.0.1.0", none},         // gap between two blocks
-        {"1.0.1.255", none},
-        {"1.0.2.0", au},
-        {"1.0.3.255", au},
-        {"1.0.4.0", none},
-        {"127.255.255.255", none},
-        {"128.0.0.0", us},         // top bit set: compared unsigned
-        {"128.0.0.255", us},
-        {"128.0.1.0", none},
-        {"222.255.255.255", none},
-        {"223.0.0.0", vn},
-        {"223.255.255.255", vn},   // last address of a block high up
-        {"255.255.255.255", none}, // last block: its index has no country
-        {"1.0.0.256", ap},         // 256 counts as 0
-        {"1.0.256.44", ap},
-        {"257.0.0.1", ap},
-        {"1.0.2.300", au},         // 300 counts as 44
-        {"-255.0.0.7", ap},        // -255 has low 8 bits 1
-        {"  1.0.0.9", ap},         // leading blanks are allowed by the integer conversion
+        {"0.0.0.0", none},         {"0.255.255.255", none},   {"1.0.0.0", ap}, // first address of the first block
+        {"1.0.0.255", ap},                                                     // its last address
+        {"1.0.1.0", none},                                                     // gap between two blocks
+        {"1.0.1.255", none},       {"1.0.2.0", au},           {"1.0.3.255", au},
+        {"1.0.4.0", none},         {"127.255.255.255", none}, {"128.0.0.0", us}, // top bit set: compared unsigned
+        {"128.0.0.255", us},       {"128.0.1.0", none},       {"222.255.255.255", none},
+        {"223.0.0.0", vn},         {"223.255.255.255", vn},                      // last address of a block high up
+        {"255.255.255.255", none},                                               // last block: its index has no country
+        {"1.0.0.256", ap},                                                       // 256 counts as 0
+        {"1.0.256.44", ap},        {"257.0.0.1", ap},         {"1.0.2.300", au}, // 300 counts as 44
+        {"-255.0.0.7", ap},                                                      // -255 has low 8 bits 1
+        {"  1.0.0.9", ap}, // leading blanks are allowed by the integer conversion
         {"001.000.002.001", au},
     };
     for (const auto &c : cases) {
@@ -126,8 +117,8 @@ TEST_F(SmallDatabase, TheFirstCountryWithAnIndexWins) {
 TEST(CountryDatabaseLookup, PartsThatAreNoNumbersRaiseTheConversionError) {
     TCountryDatabase db;
     db.DatabaseFromCSV(FixtureDir("small"));
-    for (const char *ip : {"1.2.3", "", "1", "1.2", "1..2.3", "1.2.3.", "a.b.c.d", "1.2.3.4.5", "1.2.3.4 ",
-                           "1.2.3.x", "1.2.3.0x10", "99999999999.1.1.1", "1,2,3,4"}) {
+    for (const char *ip : {"1.2.3", "", "1", "1.2", "1..2.3", "1.2.3.", "a.b.c.d", "1.2.3.4.5", "1.2.3.4 ", "1.2.3.x",
+                           "1.2.3.0x10", "99999999999.1.1.1", "1,2,3,4"}) {
         EXPECT_THROW(db.GetCountryByIp(QString::fromLatin1(ip)), EConvertError) << ip;
         EXPECT_THROW(db.FindCountryByIp(QString::fromLatin1(ip)), EConvertError) << ip;
     }
@@ -170,6 +161,32 @@ TEST(CountryDatabaseLookup, EmptyAndOneBlockDatabases) {
     EXPECT_TRUE(top.GetCountryByIp(u"0.0.0.0").IsEmpty());
 }
 
+TEST(CountryDatabaseLookup, BlocksOutOfOrderGetThePlainBisection) {
+    // Nothing sorts or checks the blocks; with these, 0.0.0.15 lies in the first block, but the
+    // bisection probes the middle one, moves right and never sees it.
+    TCountryDatabase db;
+    db.netRanges = {{10, 20, 1}, {5, 8, 2}, {30, 40, 3}};
+    db.countryInfos = {Country(1, "AA", "A"), Country(2, "BB", "B"), Country(3, "CC", "C")};
+    db.BuildIndex();
+    EXPECT_EQ(db.GetCountryByIp(u"0.0.0.6").code, QStringLiteral("BB"));
+    EXPECT_TRUE(db.GetCountryByIp(u"0.0.0.15").IsEmpty());
+    EXPECT_EQ(db.GetCountryByIp(u"0.0.0.35").code, QStringLiteral("CC"));
+}
+
+TEST(CountryDatabaseLookup, ArraysChangedAfterBuildIndexStillGiveRightAnswers) {
+    TCountryDatabase db;
+    db.DatabaseFromCSV(FixtureDir("small"));
+    const TCountryDatabase copy = db; // the same content elsewhere in memory
+    EXPECT_EQ(copy.GetCountryByIp(u"1.0.2.0").code, QStringLiteral("AU"));
+    db.netRanges.erase(db.netRanges.begin()); // one block fewer, not announced
+    EXPECT_TRUE(db.GetCountryByIp(u"1.0.0.1").IsEmpty());
+    EXPECT_EQ(db.GetCountryByIp(u"1.0.2.0").code, QStringLiteral("AU"));
+    EXPECT_EQ(db.GetCountryByIp(u"223.1.2.3").code, QStringLiteral("VN"));
+    db.netRanges.insert(db.netRanges.begin(), {16777216u, 16777471u, 3});
+    db.BuildIndex();
+    EXPECT_EQ(db.GetCountryByIp(u"1.0.0.1").code, QStringLiteral("US"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Import
 
@@ -193,10 +210,10 @@ TEST(CountryDatabaseImport, EveryLineYieldsAnElementAndFieldsFollowTheLineRules)
     const QString n255(255, u'N');
     const std::vector<TCountryInfo> countries = {
         Country(1, "AP", "Asia/Pacific Region"),
-        TCountryInfo(),                                    // blank line
-        Country(2, "B", "Name; with; semicolons"),         // 258 & 255; the name takes the rest
-        Country(7, "", ""),                                // no second ";": no code, no name
-        {9, n255, n255},                                   // 300 characters cut to 255
+        TCountryInfo(),                            // blank line
+        Country(2, "B", "Name; with; semicolons"), // 258 & 255; the name takes the rest
+        Country(7, "", ""),                        // no second ";": no code, no name
+        {9, n255, n255},                           // 300 characters cut to 255
         Country(3, "", ""),
         {10, QStringLiteral("CI"), QStringLiteral("C\u00F4te d'Ivoire")}, // single-byte text
     };
@@ -238,19 +255,19 @@ TEST(CountryDatabaseImport, MissingFilesRaiseInOutError) {
 TEST(CountryDatabaseExport, WritesTheResourceLayouts) {
     TCountryDatabase db;
     db.netRanges = {{0x01020304u, 0xA0B0C0D0u, 7}, {0, 0xFFFFFFFFu, 255}};
-    db.countryInfos = {Country(7, "US", "United States"), TCountryInfo(),
-                       {200, QStringLiteral("CI"), QStringLiteral("C\u00F4te")}};
+    db.countryInfos = {
+        Country(7, "US", "United States"), TCountryInfo(), {200, QStringLiteral("CI"), QStringLiteral("C\u00F4te")}};
     QTemporaryDir dir;
     db.SaveDatabase(dir.path());
-    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("ip.db"))),
-              QByteArray("\x04\x03\x02\x01\xD0\xC0\xB0\xA0\x07"
-                         "\x00\x00\x00\x00\xFF\xFF\xFF\xFF\xFF",
-                         18));
-    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("cc.db"))),
-              QByteArray("\x07\x02US\x0DUnited States"
-                         "\x00\x00\x00"
-                         "\xC8\x02" "CI\x04" "C\xF4te",
-                         30));
+    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("ip.db"))), QByteArray("\x04\x03\x02\x01\xD0\xC0\xB0\xA0\x07"
+                                                                          "\x00\x00\x00\x00\xFF\xFF\xFF\xFF\xFF",
+                                                                          18));
+    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("cc.db"))), QByteArray("\x07\x02US\x0DUnited States"
+                                                                          "\x00\x00\x00"
+                                                                          "\xC8\x02"
+                                                                          "CI\x04"
+                                                                          "C\xF4te",
+                                                                          30));
 
     // Saving again over longer files leaves exactly the new content.
     db.netRanges.resize(1);

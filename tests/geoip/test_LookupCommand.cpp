@@ -11,9 +11,8 @@ using testsupport::RunProgram;
 namespace {
 
 const QString kCli = QStringLiteral(RELAYVANE_CLI);
-const QStringList kAddresses = {QStringLiteral("8.8.8.8"),   QStringLiteral("127.0.0.1"),
-                                QStringLiteral("10.0.0.1"),  QStringLiteral("192.168.1.1"),
-                                QStringLiteral("1.0.0.256"), QStringLiteral("128.0.0.1"),
+const QStringList kAddresses = {QStringLiteral("8.8.8.8"),     QStringLiteral("127.0.0.1"), QStringLiteral("10.0.0.1"),
+                                QStringLiteral("192.168.1.1"), QStringLiteral("1.0.0.256"), QStringLiteral("128.0.0.1"),
                                 QStringLiteral("0.0.0.1")};
 
 } // namespace
@@ -31,8 +30,8 @@ TEST(LookupCommand, PrintsOneTabSeparatedLinePerAddress) {
 
 TEST(LookupCommand, PrintsJson) {
     QByteArray out, err;
-    ASSERT_EQ(RunProgram(kCli, QStringList{QStringLiteral("lookup"), QStringLiteral("--json")} + kAddresses, &out, &err),
-              0)
+    ASSERT_EQ(
+        RunProgram(kCli, QStringList{QStringLiteral("lookup"), QStringLiteral("--json")} + kAddresses, &out, &err), 0)
         << err.constData();
     EXPECT_EQ(out, ReadFile(DataPath(QStringLiteral("geoip"), QStringLiteral("lookup.json.golden"))));
 }
@@ -44,7 +43,8 @@ TEST(LookupCommand, BadInputIsOneLineOnStderrAndStatusOne) {
     } cases[] = {
         {{QStringLiteral("8.8.8.8"), QStringLiteral("1.2.3")},
          "relayvane-cli: lookup: '1.2.3' is not an IPv4 address: '' is not a valid integer value\n"},
-        {{QStringLiteral("1.2.3.x")}, "relayvane-cli: lookup: '1.2.3.x' is not an IPv4 address: 'x' is not a valid integer value\n"},
+        {{QStringLiteral("1.2.3.x")},
+         "relayvane-cli: lookup: '1.2.3.x' is not an IPv4 address: 'x' is not a valid integer value\n"},
         {{}, "relayvane-cli: lookup: no address given; see 'relayvane-cli lookup --help'\n"},
         {{QStringLiteral("--xml"), QStringLiteral("8.8.8.8")},
          "relayvane-cli: lookup: unknown option '--xml'; see 'relayvane-cli lookup --help'\n"},
