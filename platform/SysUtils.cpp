@@ -1,6 +1,7 @@
 #include "platform/SysUtils.h"
 
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 
@@ -205,4 +206,9 @@ QString TrimControl(QStringView s) {
     while (e > b && s[e - 1].unicode() <= 32)
         --e;
     return s.mid(b, e - b).toString();
+}
+
+void RaiseLastOSError(int errorCode, const QString &context) {
+    const QString text = QString::fromLocal8Bit(std::strerror(errorCode));
+    throw EOSError(errorCode, context.isEmpty() ? text : context + QStringLiteral(": ") + text);
 }

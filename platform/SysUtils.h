@@ -39,6 +39,19 @@ public:
     using Exception::Exception;
 };
 
+/// An operating-system call that failed; ErrorCode() is the errno value it left.
+class EOSError : public Exception {
+public:
+    EOSError(int errorCode, const QString &msg) : Exception(msg), FErrorCode(errorCode) {}
+    int ErrorCode() const { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+/// Raises EOSError for errno value `errorCode` with the system's text for it, "context: text".
+[[noreturn]] void RaiseLastOSError(int errorCode, const QString &context = QString());
+
 /// Decimal integer conversion: optional leading blanks, an optional sign, then digits only.
 /// Raises EConvertError "'TEXT' is not a valid integer value" otherwise, also on overflow.
 int32_t StrToInt(QStringView s);

@@ -33,11 +33,14 @@ pkgs=(
     tor-geoipdb iso-codes famfamfam-flag-png
     curl
 )
+# The desktop proxy settings (GSettings through GIO, and the schema they are written against).
+pkgs+=(libglib2.0-dev gsettings-desktop-schemas)
 if [ "$want_gui" = 1 ]; then
     pkgs+=(libxcb1-dev libxcb-keysyms1-dev libgl-dev)
 fi
 if [ "$want_test" = 1 ]; then
     pkgs+=(tinyproxy squid apache2-utils xvfb xauth clang libclang-rt-14-dev procps iproute2)
+    pkgs+=(firefox-esr)
 fi
 
 missing=()
