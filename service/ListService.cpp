@@ -188,6 +188,10 @@ QByteArray FormatServiceList(const std::vector<TServiceProxy> &Proxies) {
     for (const TServiceProxy &p : Proxies) {
         // Quoted, because blanks separate fields for the reader; a quote inside is doubled.
         QString name = p.CountryName;
+        // The program takes any reply that contains "error" for an error reply, so a name with
+        // that word would cost the user the whole list: the code stands in for it.
+        if (name.contains(QStringLiteral("error"), Qt::CaseInsensitive))
+            name = p.CountryCode;
         name.replace(u'"', QStringLiteral("\"\""));
         out += p.Address.toLatin1();
         out += '|';

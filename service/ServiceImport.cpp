@@ -85,6 +85,10 @@ TServiceProxy ReadRecord(const QJsonValue &Value, int Index) {
     }
 
     p.CountryCode = OptText(o, QStringLiteral("country_code"), Index).toUpper();
+    if (!p.CountryCode.isEmpty() &&
+        (p.CountryCode.size() != 2 || p.CountryCode[0] < u'A' || p.CountryCode[0] > u'Z' || p.CountryCode[1] < u'A' ||
+         p.CountryCode[1] > u'Z'))
+        Bad(Index, QStringLiteral("\"country_code\" must be two letters"));
     p.CountryName = OptText(o, QStringLiteral("country"), Index);
     if (!p.CountryCode.isEmpty() && p.CountryName.isEmpty())
         p.CountryName = p.CountryCode;

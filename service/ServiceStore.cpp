@@ -25,7 +25,7 @@ CREATE TABLE IF NOT EXISTS proxies (
     score        REAL    NOT NULL DEFAULT 0,
     PRIMARY KEY (address, port)
 );
-CREATE INDEX IF NOT EXISTS proxies_by_score ON proxies (score DESC);
+CREATE INDEX IF NOT EXISTS proxies_by_rank ON proxies (score DESC, address, port);
 CREATE TABLE IF NOT EXISTS settings (
     key   TEXT PRIMARY KEY,
     value TEXT NOT NULL
@@ -70,9 +70,10 @@ ON CONFLICT (address, port) DO UPDATE SET country_code = excluded.country_code, 
 /// A prepared statement, finalized when it goes out of scope. Values are bound by parameter name.
 class TServiceStore::TStatement {
 public:
-    TStatement(const TServiceStore &Store, const char *Sql) : FStore(Store) {
-        if (sqlite3_prepare_v2(Store.FDb, Sql, -1, &FStmt, nullptr) != SQLITE_OK)
-            Store.Fail(QStringLiteral("cannot prepare a statement"));
+    TStatement(const TServiceStore &Store, const char *Sql) : TStatement(Store, Store.FDb, Sql) {}
+    TStatement(const TServiceStore &Store, sqlite3 *Db, const char *Sql) : FStore(Store), FDb(Db) {
+        if (sqlite3_prepare_v2(Db, Sql, -1, &FStmt, nullptr) != SQLITE_OK)
+            Store.Fail(QStringLiteral("cannot prepare a statement"), Db);
     }
     ~TStatement() { sqlite3_finalize(FStmt); }
     TStatement(const TStatement &) = delete;
@@ -81,7 +82,7 @@ public:
     int Index(const char *Name) const {
         const int i = sqlite3_bind_parameter_index(FStmt, Name);
         if (i == 0)
-            FStore.Fail(QStringLiteral("no parameter %1").arg(QLatin1String(Name)));
+            FStore.Fail(QStringLiteral("no parameter %1").arg(QLatin1String(Name)), FDb);
         return i;
     }
     void Bind(const char *Name, const QString &Value) {
@@ -112,7 +113,7 @@ public:
             return true;
         if (rc == SQLITE_DONE)
             return false;
-        FStore.Fail(QStringLiteral("statement failed"));
+        FStore.Fail(QStringLiteral("statement failed"), FDb);
     }
     void Reset() {
         sqlite3_reset(FStmt);
@@ -133,27 +134,59 @@ public:
 private:
     void Check(int rc) const {
         if (rc != SQLITE_OK)
-            FStore.Fail(QStringLiteral("cannot bind a value"));
+            FStore.Fail(QStringLiteral("cannot bind a value"), FDb);
     }
     const TServiceStore &FStore;
+    sqlite3 *FDb;
     sqlite3_stmt *FStmt = nullptr;
 };
+
+/// A read-only connection borrowed from the store's idle ones (or opened), given back afterwards.
+class TServiceStore::TReader {
+public:
+    explicit TReader(const TServiceStore &Store) : FStore(Store) {
+        {
+            std::lock_guard lock(Store.FReadersLock);
+            if (!Store.FReaders.empty()) {
+                Db = Store.FReaders.back();
+                Store.FReaders.pop_back();
+            }
+        }
+        if (!Db)
+            Db = Store.OpenConnection(SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+    }
+    ~TReader() {
+        std::lock_guard lock(FStore.FReadersLock);
+        FStore.FReaders.push_back(Db);
+    }
+    TReader(const TReader &) = delete;
+    TReader &operator=(const TReader &) = delete;
+    sqlite3 *Db = nullptr;
+
+private:
+    const TServiceStore &FStore;
+};
+
+sqlite3 *TServiceStore::OpenConnection(int Flags) const {
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(FPath).constData(), &db, Flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString why = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+        sqlite3_close(db);
+        throw EServiceStoreError(QStringLiteral("Cannot open the store %1: %2").arg(FPath, why));
+    }
+    // Another process (an import while the service runs) may hold the lock for a moment.
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
 
 TServiceStore::TServiceStore(const QString &Path) : FPath(Path) {
     const QFileInfo info(Path);
     if (!QDir().mkpath(info.absolutePath()))
         throw EServiceStoreError(QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()));
-    const int rc = sqlite3_open_v2(QFile::encodeName(Path).constData(), &FDb,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        const QString why = FDb ? QString::fromUtf8(sqlite3_errmsg(FDb)) : QStringLiteral("out of memory");
-        sqlite3_close(FDb);
-        FDb = nullptr;
-        throw EServiceStoreError(QStringLiteral("Cannot open the store %1: %2").arg(Path, why));
-    }
-    // Another process (an import while the service runs) may hold the lock for a moment.
-    sqlite3_busy_timeout(FDb, 5000);
+    FDb = OpenConnection(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX);
     try {
+        // WAL: list queries read on their own connections while an import writes.
         Exec("PRAGMA journal_mode = WAL");
         Exec("PRAGMA synchronous = NORMAL");
         Exec(kSchema);
@@ -164,15 +197,19 @@ TServiceStore::TServiceStore(const QString &Path) : FPath(Path) {
     }
 }
 
-TServiceStore::~TServiceStore() { sqlite3_close(FDb); }
+TServiceStore::~TServiceStore() {
+    for (sqlite3 *reader : FReaders)
+        sqlite3_close(reader);
+    sqlite3_close(FDb);
+}
 
 QString TServiceStore::DefaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/relayvane-service/relayvane-service.db");
 }
 
-void TServiceStore::Fail(const QString &What) const {
-    throw EServiceStoreError(QStringLiteral("Store %1: %2: %3").arg(FPath, What, QString::fromUtf8(sqlite3_errmsg(FDb))));
+void TServiceStore::Fail(const QString &What, sqlite3 *Db) const {
+    throw EServiceStoreError(QStringLiteral("Store %1: %2: %3").arg(FPath, What, QString::fromUtf8(sqlite3_errmsg(Db))));
 }
 
 void TServiceStore::Exec(const char *Sql) {
@@ -263,8 +300,8 @@ std::vector<TServiceProxy> TServiceStore::ReadProxies(TStatement &s) const {
 }
 
 std::vector<TServiceProxy> TServiceStore::Query(const TListQuery &Query, qint64 Now, int Limit) const {
-    std::lock_guard lock(FLock);
-    TStatement s(*this, kQuerySql);
+    TReader reader(*this);
+    TStatement s(*this, reader.Db, kQuerySql);
     s.Bind(":cc", Query.CountryCode);
     s.Bind(":https", Query.Https);
     s.Bind(":post", Query.Post);

@@ -22,7 +22,8 @@ public:
     using Exception::Exception;
 };
 
-/// The SQLite store. Safe to use from several threads (one connection behind a lock).
+/// The SQLite store. Safe to use from several threads: writes and small reads share one connection
+/// behind a lock; list queries run on read-only connections of their own, side by side.
 class TServiceStore {
 public:
     /// Opens (creating when needed, folders included) the database file at Path.
@@ -56,11 +57,15 @@ public:
 
 private:
     class TStatement;
+    class TReader;
     void Exec(const char *Sql);
-    [[noreturn]] void Fail(const QString &What) const;
+    [[noreturn]] void Fail(const QString &What, sqlite3 *Db) const;
     std::vector<TServiceProxy> ReadProxies(TStatement &Statement) const;
+    sqlite3 *OpenConnection(int Flags) const;
 
     QString FPath;
     sqlite3 *FDb = nullptr;
     mutable std::mutex FLock;
+    mutable std::mutex FReadersLock;
+    mutable std::vector<sqlite3 *> FReaders; // idle read-only connections
 };

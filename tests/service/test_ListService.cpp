@@ -180,6 +180,22 @@ TEST(ServiceListFormat, ReadBackByTheProgramsParser) {
     }
 }
 
+TEST(ServiceListFormat, NamesNeverTurnTheListIntoAnErrorReply) {
+    TServiceProxy p;
+    p.Address = "1.2.3.4";
+    p.Port = 80;
+    p.CountryCode = "ZZ";
+    p.CountryName = "Terror Bay";
+    p.Score = 4;
+    TProxyCollection c;
+    TCapture sink;
+    c.SetWarningSink(&sink);
+    c.ParseTextVIP(FormatServiceList({p}), nullptr);
+    EXPECT_EQ(sink.Calls, 0);
+    ASSERT_EQ(c.Count(), 1);
+    EXPECT_EQ(c.Items(0)->Country(), "ZZ");
+}
+
 // The preferences dialog's reading: ":" becomes "=", countries up to the empty line, ports after.
 void ReadCountryPortList(const QByteArray &Reply, QStringList &Countries, QStringList &Ports) {
     QString text = QString::fromUtf8(Reply);

@@ -46,6 +46,8 @@ TEST(ImportJson, BadRecordsAreNamed) {
         R"([{"address": "1.2.3.4", "port": 80, "uptime": 101}])",
         R"([{"address": "1.2.3.4", "port": 80, "speed": -1}])",
         R"([{"address": "1.2.3.4", "port": 80, "https": "yes"}])",
+        R"([{"address": "1.2.3.4", "port": 80, "country_code": "U S"}])",
+        R"([{"address": "1.2.3.4", "port": 80, "country_code": "USA"}])",
         R"([{"address": "1.2.3.4", "port": 80, "last_check": "yesterday"}])",
         R"([{"address": "1.2.3.4", "port": 80}, 7])",
     };
