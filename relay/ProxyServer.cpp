@@ -320,8 +320,11 @@ bool TProxyServer::DoExecute(TTcpServerContext *AContext) {
             if (method != "connect") {
                 outbound->Write(context.fNetData);
             } else {
-                if (context.fDestinationHost != host)
-                    outbound->Write(context.fNetData); // an upstream proxy answers the CONNECT itself
+                // The pair leads to an upstream proxy unless it leads to the requested host and
+                // port themselves; the host alone would mistake a proxy on the requested machine
+                // (another port of the same address) for the destination.
+                if (context.fDestinationHost != host || context.fDestinationPort != port)
+                    outbound->Write(context.fNetData); // the upstream proxy answers the CONNECT itself
                 else
                     client->Write(TunnelEstablished);
                 context.fDirectTunnel = true;

@@ -40,8 +40,10 @@ public:
     TProxyServer *Server() const { return fServer; }
     void SetServer(TProxyServer *Value) { fServer = Value; }
 
-    // Where the routing has pointed the pair; read by the tests.
+    /// The block of bytes in hand.
     const QByteArray &NetData() const { return fNetData; }
+    void SetNetData(const QByteArray &Value) { fNetData = Value; }
+    // Where the routing has pointed the pair.
     const QByteArray &ProxyHost() const { return fProxyHost; }
     int ProxyPort() const { return fProxyPort; }
     const QByteArray &ProxyUserPass() const { return fProxyUserPass; }
