@@ -2,6 +2,7 @@
 
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "service/ListService.h"
+#include "sourcing/DownloadCountryThread.h"
 
 #include <QSet>
 #include <gtest/gtest.h>
@@ -196,33 +197,17 @@ TEST(ServiceListFormat, NamesNeverTurnTheListIntoAnErrorReply) {
     EXPECT_EQ(c.Items(0)->Country(), "ZZ");
 }
 
-// The preferences dialog's reading: ":" becomes "=", countries up to the empty line, ports after.
-void ReadCountryPortList(const QByteArray &Reply, QStringList &Countries, QStringList &Ports) {
-    QString text = QString::fromUtf8(Reply);
-    text.replace(u':', u'=');
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    QStringList lines = text.split(u'\n');
-    if (text.endsWith(u'\n'))
-        lines.removeLast(); // a final line break adds no empty line
-    int i = 0;
-    for (; i < lines.size() && !lines[i].isEmpty(); ++i)
-        Countries << lines[i];
-    ASSERT_LT(i, lines.size()) << "no empty line between the blocks";
-    for (++i; i < lines.size(); ++i)
-        Ports << lines[i];
-}
-
 TEST(CountryPortList, BlocksAsTheProgramReadsThem) {
     const QByteArray reply = FormatCountryPortList({{"DE", "Germany"}, {"KR", "Korea: South"}, {"", "skipped"}}, {80, 8080});
     EXPECT_EQ(reply, QByteArray("any:Any country\r\nDE:Germany\r\nKR:Korea: South\r\n\r\nany:Any port\r\n80:80\r\n8080:8080\r\n"));
     QStringList countries, ports;
-    ReadCountryPortList(reply, countries, ports);
+    SplitCountryPortReply(QString::fromUtf8(reply), countries, ports); // the program's own reading
     EXPECT_EQ(countries, QStringList({"any=Any country", "DE=Germany", "KR=Korea= South"}));
     EXPECT_EQ(ports, QStringList({"any=Any port", "80=80", "8080=8080"}));
 
     countries.clear();
     ports.clear();
-    ReadCountryPortList(FormatCountryPortList({}, {}), countries, ports);
+    SplitCountryPortReply(QString::fromUtf8(FormatCountryPortList({}, {})), countries, ports);
     EXPECT_EQ(countries, QStringList({"any=Any country"}));
     EXPECT_EQ(ports, QStringList({"any=Any port"}));
 }
