@@ -4,15 +4,19 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
-// One read takes up to this much; a socket that fills it is read again, up to MaxReadsPerCall
-// times, so a busy tunnel moves a few hundred KiB per wake-up without waiting on anybody.
-constexpr qsizetype ReadChunk = 64 * 1024;
-constexpr int MaxReadsPerCall = 4;
+// The socket says how much it holds, and the buffer grows by exactly that (a request head costs a
+// few hundred bytes, not a fixed chunk), up to this much per call so one busy side cannot starve
+// the other side of a pair.
+constexpr int MaxReadPerCall = 4 * 1024 * 1024;
+// What is read when the socket reports nothing: enough to see the end of the stream or a few bytes
+// that arrived just now.
+constexpr int MinRead = 16 * 1024;
 } // namespace
 
 ETcpStopped::ETcpStopped() : ETcpError(QStringLiteral("Connection closed: the server is stopping")) {}
@@ -48,28 +52,22 @@ QByteArray TTcpConnection::ExtractAll() { return std::exchange(FInput, QByteArra
 qsizetype TTcpConnection::ReadAvailable() {
     if (FHandle < 0 || FClosedGracefully)
         return 0;
-    qsizetype total = 0;
-    for (int i = 0; i < MaxReadsPerCall; ++i) {
-        const qsizetype old = FInput.size();
-        FInput.resize(old + ReadChunk);
-        ssize_t n;
-        do {
-            n = ::recv(FHandle, FInput.data() + old, ReadChunk, MSG_DONTWAIT);
-        } while (n < 0 && errno == EINTR);
-        FInput.resize(old + (n > 0 ? n : 0));
-        if (n > 0) {
-            total += n;
-            if (n < ReadChunk)
-                break;
-            continue;
-        }
-        // A reset or any other failure ends the connection just as an orderly close does: the
-        // caller sees Connected() turn false once the buffered bytes are taken.
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-            FClosedGracefully = true;
-        break;
-    }
-    return total;
+    int available = 0;
+    if (::ioctl(FHandle, FIONREAD, &available) != 0 || available <= 0)
+        available = MinRead;
+    const qsizetype want = available < MaxReadPerCall ? available : MaxReadPerCall;
+    const qsizetype old = FInput.size();
+    FInput.resize(old + want);
+    ssize_t n;
+    do {
+        n = ::recv(FHandle, FInput.data() + old, static_cast<size_t>(want), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    FInput.resize(old + (n > 0 ? n : 0));
+    // The end of the stream, a reset or any other failure ends the connection just as an orderly
+    // close does: Connected() turns false once the buffered bytes are taken.
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+        FClosedGracefully = true;
+    return n > 0 ? n : 0;
 }
 
 void TTcpConnection::Write(const char *Data, qsizetype Size) {

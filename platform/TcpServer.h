@@ -122,7 +122,6 @@ private:
     std::vector<int> FListeners;
     std::thread FAcceptor;
     TStopSignal FStop;
-    TStopSignal FReap; // set by a connection thread that has finished and waits to be joined
 
     mutable std::mutex FLock;
     TThreadList FThreads;
