@@ -43,7 +43,9 @@ const char *const kDownloadHelp =
 
 const QString kCannot = QStringLiteral("Cannot download proxy list");
 
-int Fail(const QString &Reason) { return CliFail(kCannot + QStringLiteral(": ") + Reason); }
+int Fail(const QString &Reason) {
+    return CliFail(kCannot + QStringLiteral(": ") + Reason);
+}
 
 /// Keeps the list service's error reply; the download then counts as failed.
 struct TServiceWarning : IWarningSink {
@@ -62,7 +64,7 @@ public:
     TProgress() : FEnabled(isatty(STDERR_FILENO) == 1) { FTimer.start(); }
     ~TProgress() { Clear(); }
     bool Update(qint64 Received, qint64 Total) {
-        if (!FEnabled || (FTimer.elapsed() < 100 && Received != Total))
+        if (!FEnabled || Received <= 0 || (FTimer.elapsed() < 100 && Received != Total))
             return true;
         FTimer.restart();
         QString line = QStringLiteral("Downloading proxy list... %1 KiB").arg(double(Received) / 1024.0, 0, 'f', 1);
@@ -118,7 +120,8 @@ int RunDownload(const QStringList &Args) {
         else if (a == QLatin1String("--config"))
             return CliFail(QStringLiteral("download: --config needs a FILE"));
         else if (!a.startsWith(QLatin1String("--config=")))
-            return CliFail(QStringLiteral("download: unknown argument '%1'; see 'relayvane-cli download --help'").arg(a));
+            return CliFail(
+                QStringLiteral("download: unknown argument '%1'; see 'relayvane-cli download --help'").arg(a));
     }
     const QString path = ConfigFilePath(ConfigOptionFromArguments(Args));
 

@@ -118,7 +118,9 @@ THttpClient::~THttpClient() {
         curl_multi_cleanup(d->Multi);
 }
 
-QString THttpClient::DefaultUserAgent() { return QStringLiteral("Mozilla/5.0 (compatible; Relayvane/3.1.3)"); }
+QString THttpClient::DefaultUserAgent() {
+    return QStringLiteral("Mozilla/5.0 (compatible; Relayvane/3.1.3)");
+}
 
 void THttpClient::Abort() {
     FAbort.store(true);
@@ -126,7 +128,9 @@ void THttpClient::Abort() {
     curl_multi_wakeup(d->Multi);
 }
 
-void THttpClient::ResetAbort() { FAbort.store(false); }
+void THttpClient::ResetAbort() {
+    FAbort.store(false);
+}
 
 QByteArray THttpClient::ResponseHeader(const QByteArray &Name) const {
     for (const auto &h : FResponseHeaders)
@@ -135,7 +139,9 @@ QByteArray THttpClient::ResponseHeader(const QByteArray &Name) const {
     return QByteArray();
 }
 
-QByteArray THttpClient::Get(const QString &Url) { return Perform(Url, nullptr, nullptr, QByteArray()); }
+QByteArray THttpClient::Get(const QString &Url) {
+    return Perform(Url, nullptr, nullptr, QByteArray());
+}
 
 QByteArray THttpClient::Post(const QString &Url, const TMultiPartFormData &Form) {
     return Perform(Url, &Form, nullptr, QByteArray());

@@ -65,11 +65,21 @@ QByteArray Quote(const QString &Text) {
     QByteArray out = "\"";
     for (char c : Text.toUtf8()) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20)
                 out += "\\x" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
@@ -99,9 +109,15 @@ bool Unquote(const QByteArray &Line, qsizetype &Pos, QString &Text) {
         if (++Pos >= Line.size())
             return false;
         switch (Line[Pos]) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
         case 'x': {
             bool ok = false;
             const int v = Line.mid(Pos + 1, 2).toInt(&ok, 16);
@@ -111,13 +127,16 @@ bool Unquote(const QByteArray &Line, qsizetype &Pos, QString &Text) {
             Pos += 2;
             break;
         }
-        default: out += Line[Pos];
+        default:
+            out += Line[Pos];
         }
     }
     return false;
 }
 
-QString LockName(const QString &FileName) { return FileName + QStringLiteral(".lock"); }
+QString LockName(const QString &FileName) {
+    return FileName + QStringLiteral(".lock");
+}
 
 void SyncDirectory(const QString &Dir) {
     const int fd = ::open(QFile::encodeName(Dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -127,7 +146,9 @@ void SyncDirectory(const QString &Dir) {
     }
 }
 
-QString ErrnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString ErrnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 } // namespace
 
@@ -203,7 +224,8 @@ TRegistry::TData TRegistry::Load() const {
 }
 
 void TRegistry::Commit(const TData &Data) const {
-    QByteArray text = "; Relayvane per-user store: keys in [brackets], values \"name\"=\"text\" | dword:hex | hex:bytes\n";
+    QByteArray text =
+        "; Relayvane per-user store: keys in [brackets], values \"name\"=\"text\" | dword:hex | hex:bytes\n";
     for (const auto &key : Data.Keys) {
         if (key.Name.isEmpty() && key.Values.isEmpty())
             continue;
@@ -211,7 +233,9 @@ void TRegistry::Commit(const TData &Data) const {
         for (const TValue &v : key.Values) {
             text += Quote(v.Name) + '=';
             switch (v.Type) {
-            case TRegDataType::rdString: text += Quote(v.Text); break;
+            case TRegDataType::rdString:
+                text += Quote(v.Text);
+                break;
             case TRegDataType::rdInteger:
                 text += "dword:" + QByteArray::number(quint32(v.Integer), 16).rightJustified(8, '0');
                 break;
@@ -264,9 +288,12 @@ void TRegistry::Commit(const TData &Data) const {
 
 template <typename F> void TRegistry::Modify(F &&Change) {
     const QString dir = QFileInfo(FFileName).absolutePath();
-    if (!QDir().mkpath(dir))
-        throw ERegistryException(QStringLiteral("Cannot create the folder %1").arg(dir));
-    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    if (!QFileInfo::exists(dir)) {
+        if (!QDir().mkpath(dir))
+            throw ERegistryException(QStringLiteral("Cannot create the folder %1").arg(dir));
+        // Only a folder made here is narrowed to the user; an existing one keeps its permissions.
+        ::chmod(QFile::encodeName(dir).constData(), 0700);
+    }
     const int lock = ::open(QFile::encodeName(LockName(FFileName)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
         throw ERegistryException(QStringLiteral("Cannot lock %1: %2").arg(FFileName, ErrnoText()));
@@ -404,9 +431,12 @@ int TRegistry::GetDataSize(const QString &Name) {
         return -1;
     const TValue &v = k->Values[i];
     switch (v.Type) {
-    case TRegDataType::rdString: return int(v.Text.toUtf8().size());
-    case TRegDataType::rdInteger: return 4;
-    default: return int(v.Bytes.size());
+    case TRegDataType::rdString:
+        return int(v.Text.toUtf8().size());
+    case TRegDataType::rdInteger:
+        return 4;
+    default:
+        return int(v.Bytes.size());
     }
 }
 
@@ -470,11 +500,17 @@ void TRegistry::WriteValue(const QString &Name, const TValue &Value) {
     });
 }
 
-int TRegistry::ReadInteger(const QString &Name) { return ReadValue(Name, TRegDataType::rdInteger).Integer; }
+int TRegistry::ReadInteger(const QString &Name) {
+    return ReadValue(Name, TRegDataType::rdInteger).Integer;
+}
 
-QString TRegistry::ReadString(const QString &Name) { return ReadValue(Name, TRegDataType::rdString).Text; }
+QString TRegistry::ReadString(const QString &Name) {
+    return ReadValue(Name, TRegDataType::rdString).Text;
+}
 
-QByteArray TRegistry::ReadBinaryData(const QString &Name) { return ReadValue(Name, TRegDataType::rdBinary).Bytes; }
+QByteArray TRegistry::ReadBinaryData(const QString &Name) {
+    return ReadValue(Name, TRegDataType::rdBinary).Bytes;
+}
 
 int TRegistry::ReadBinaryData(const QString &Name, void *Buffer, int BufSize) {
     const QByteArray bytes = ReadBinaryData(Name);

@@ -52,7 +52,9 @@ TDownloadCountryData::TDownloadCountryData(QObject *Parent, const QString &BaseU
         Qt::QueuedConnection);
 }
 
-TDownloadCountryData::~TDownloadCountryData() { wait(); }
+TDownloadCountryData::~TDownloadCountryData() {
+    wait();
+}
 
 void TDownloadCountryData::run() {
     try {

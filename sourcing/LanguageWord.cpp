@@ -8,8 +8,11 @@ QString TranslateLangugae(const QString &Language) {
     static const struct {
         const char16_t *Name;
         const char *Word;
-    } table[] = {{u"русский", "russian"},  {u"український", "ukrainian"}, {u"française", "french"},
-                 {u"español", "spanish"}, {u"deutsch", "german"}};
+    } table[] = {{u"русский", "russian"},
+                 {u"український", "ukrainian"},
+                 {u"française", "french"},
+                 {u"español", "spanish"},
+                 {u"deutsch", "german"}};
     for (const auto &entry : table)
         if (lowered == QStringView(entry.Name))
             return QString::fromLatin1(entry.Word);

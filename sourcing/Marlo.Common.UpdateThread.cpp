@@ -10,7 +10,9 @@ namespace {
 const QString NextVersionCheckDate = QStringLiteral("NextVersionCheckDate");
 }
 
-bool UpdateOffered(int Major, int Minor, int Release) { return Major > 3 || Minor > 1 || Release > 3; }
+bool UpdateOffered(int Major, int Minor, int Release) {
+    return Major > 3 || Minor > 1 || Release > 3;
+}
 
 std::optional<TUpdateOffer> ParseUpdateReply(const QByteArray &Body) {
     // Line breaks inside the reply become CR LF, as reading it as lines and joining them gives.
@@ -41,7 +43,9 @@ QString UpdateCheckUrl(const QString &BaseUrl, const QString &LanguageWord) {
     return BaseUrl + QStringLiteral("/engine/index2.php?version=&lang=") + LanguageWord;
 }
 
-double DateToRegistryDays(const QDate &Date) { return double(QDate(1899, 12, 30).daysTo(Date)); }
+double DateToRegistryDays(const QDate &Date) {
+    return double(QDate(1899, 12, 30).daysTo(Date));
+}
 
 TCheckUpdateThread::TCheckUpdateThread(const QString &Language, TWarningEvent OnWarning, const QString &BaseUrl)
     : FLanguage(Language), FBaseUrl(BaseUrl), FOnWarning(std::move(OnWarning)) {

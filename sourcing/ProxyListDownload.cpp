@@ -41,7 +41,9 @@ TMultiPartFormData ListServiceForm(const TProgramConfig &Config) {
     return form;
 }
 
-QString ProxyListServiceUrl(const QString &BaseUrl) { return BaseUrl + QStringLiteral("/engine/index2.php?proxylist="); }
+QString ProxyListServiceUrl(const QString &BaseUrl) {
+    return BaseUrl + QStringLiteral("/engine/index2.php?proxylist=");
+}
 
 void DownloadProxyList(TProgramConfig &Config, const TProxtData *ActiveProxy, const TListDownloadOptions &Options) {
     try {

@@ -66,23 +66,23 @@ protected:
             res.set_header("X-Peer", "loopback");
             res.set_content("hello body", "application/octet-stream");
         });
-        s.Post("/form", [this](const httplib::Request &req, httplib::Response &res,
-                               const httplib::ContentReader &reader) {
-            std::vector<std::pair<std::string, std::string>> fields;
-            reader(
-                [&](const httplib::MultipartFormData &part) {
-                    fields.push_back({part.name, ""});
-                    return true;
-                },
-                [&](const char *data, size_t n) {
-                    fields.back().second.append(data, n);
-                    return true;
-                });
-            std::lock_guard<std::mutex> l(Lock);
-            LastHeaders = req.headers;
-            LastFields = fields;
-            res.set_content("posted", "application/octet-stream");
-        });
+        s.Post("/form",
+               [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+                   std::vector<std::pair<std::string, std::string>> fields;
+                   reader(
+                       [&](const httplib::MultipartFormData &part) {
+                           fields.push_back({part.name, ""});
+                           return true;
+                       },
+                       [&](const char *data, size_t n) {
+                           fields.back().second.append(data, n);
+                           return true;
+                       });
+                   std::lock_guard<std::mutex> l(Lock);
+                   LastHeaders = req.headers;
+                   LastFields = fields;
+                   res.set_content("posted", "application/octet-stream");
+               });
         s.Get("/moved", [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/hello"); });
         s.Get("/loop", [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/loop"); });
         s.Get("/encoded", [this](const httplib::Request &req, httplib::Response &res) {
@@ -208,7 +208,8 @@ TEST_F(HttpClientTest, CompressorOffersAndUndoesGzipAndDeflate) {
         EXPECT_NE(Header("Accept-Encoding").find("deflate"), std::string::npos);
     }
     THttpClient plain;
-    EXPECT_EQ(plain.Get(Peer.Url("/encoded?kind=gzip")), QByteArray::fromStdString(Compress("the plain text of the page", 31)))
+    EXPECT_EQ(plain.Get(Peer.Url("/encoded?kind=gzip")),
+              QByteArray::fromStdString(Compress("the plain text of the page", 31)))
         << "without the compressor the body stays as sent";
 }
 

@@ -28,8 +28,8 @@ protected:
 void ExpectWellFormed(const QString &FileName) {
     QFile f(FileName);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    static const QRegularExpression line(
-        QStringLiteral(R"(^(;.*|\[[^\]]*\]|"([^"\\]|\\.)*"=("([^"\\]|\\.)*"|dword:[0-9a-f]{8}|hex:([0-9a-f]{2}(,[0-9a-f]{2})*)?))$)"));
+    static const QRegularExpression line(QStringLiteral(
+        R"(^(;.*|\[[^\]]*\]|"([^"\\]|\\.)*"=("([^"\\]|\\.)*"|dword:[0-9a-f]{8}|hex:([0-9a-f]{2}(,[0-9a-f]{2})*)?))$)"));
     const QString text = QString::fromUtf8(f.readAll());
     ASSERT_TRUE(text.endsWith(QLatin1Char('\n')));
     for (const QString &l : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
@@ -62,8 +62,7 @@ TEST_F(RegistryTest, ValuesKeepTheirTypesAcrossObjects) {
     EXPECT_EQ(reg.GetDataType(QStringLiteral("Bin")), TRegDataType::rdBinary);
     EXPECT_EQ(reg.GetDataSize(QStringLiteral("Bin")), 4);
     EXPECT_EQ(reg.GetDataSize(QStringLiteral("Nothing")), -1);
-    EXPECT_EQ(reg.GetValueNames(),
-              (QStringList{"Int", "Str", "Empty", "Bin", "NoBytes", "Name with = and \"quote\""}));
+    EXPECT_EQ(reg.GetValueNames(), (QStringList{"Int", "Str", "Empty", "Bin", "NoBytes", "Name with = and \"quote\""}));
 
     // A value is read only as what it was written as.
     EXPECT_THROW(reg.ReadString(QStringLiteral("Int")), ERegistryException);
@@ -114,8 +113,7 @@ TEST_F(RegistryTest, DatesAreEightLittleEndianBytesOfDaysSince1899) {
     TRegistry reg(File());
     ASSERT_TRUE(reg.OpenKey(Key, true));
     reg.WriteDate(QStringLiteral("NextVersionCheckDate"), 46000.0); // 2025-12-09
-    EXPECT_EQ(reg.ReadBinaryData(QStringLiteral("NextVersionCheckDate")),
-              QByteArray::fromHex("000000000076e640"));
+    EXPECT_EQ(reg.ReadBinaryData(QStringLiteral("NextVersionCheckDate")), QByteArray::fromHex("000000000076e640"));
     EXPECT_EQ(reg.ReadDate(QStringLiteral("NextVersionCheckDate")), 46000.0);
     reg.WriteBinaryData(QStringLiteral("Short"), QByteArray("abc"));
     EXPECT_THROW(reg.ReadDate(QStringLiteral("Short")), ERegistryException);
@@ -220,8 +218,7 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesOldOrNewValues) {
         const int bytes = reg.ReadBinaryData(QStringLiteral("CounterBytes")).toInt();
         EXPECT_GT(counter, before);
         // Written in this order, so each is the newest or one round behind the one before.
-        EXPECT_TRUE(counter >= text && text >= bytes && counter - bytes <= 1)
-            << counter << " " << text << " " << bytes;
+        EXPECT_TRUE(counter >= text && text >= bytes && counter - bytes <= 1) << counter << " " << text << " " << bytes;
         // The next writer takes over cleanly after the killed one.
         reg.WriteInteger(QStringLiteral("Counter"), counter);
     }

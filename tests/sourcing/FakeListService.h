@@ -29,25 +29,25 @@ public:
 
     FakeListService() {
         auto &s = FPeer.Server;
-        s.Post("/engine/index2.php", [this](const httplib::Request &req, httplib::Response &res,
-                                            const httplib::ContentReader &reader) {
-            TFields fields;
-            if (req.is_multipart_form_data())
-                reader(
-                    [&](const httplib::MultipartFormData &part) {
-                        fields.push_back({part.name, ""});
-                        return true;
-                    },
-                    [&](const char *data, size_t n) {
-                        fields.back().second.append(data, n);
-                        return true;
-                    });
-            std::lock_guard<std::mutex> l(FLock);
-            FFields = fields;
-            FTargets.push_back(req.target);
-            res.status = ListStatus;
-            res.set_content(ListBody, "application/octet-stream");
-        });
+        s.Post("/engine/index2.php",
+               [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+                   TFields fields;
+                   if (req.is_multipart_form_data())
+                       reader(
+                           [&](const httplib::MultipartFormData &part) {
+                               fields.push_back({part.name, ""});
+                               return true;
+                           },
+                           [&](const char *data, size_t n) {
+                               fields.back().second.append(data, n);
+                               return true;
+                           });
+                   std::lock_guard<std::mutex> l(FLock);
+                   FFields = fields;
+                   FTargets.push_back(req.target);
+                   res.status = ListStatus;
+                   res.set_content(ListBody, "application/octet-stream");
+               });
         s.Get("/engine/index2.php", [this](const httplib::Request &req, httplib::Response &res) {
             std::lock_guard<std::mutex> l(FLock);
             FTargets.push_back(req.target);

@@ -88,7 +88,8 @@ TEST_F(DownloadCommandTest, FailuresPrintTheReasonAndLeaveTheFileAsItWas) {
     const QString prefix = QStringLiteral("relayvane-cli: Cannot download proxy list: ");
     const TCase cases[] = {
         {"HTTP 404", [&] { Service.ListStatus = 404; },
-         prefix + QStringLiteral("HTTP error 404 Not Found (%1/engine/index2.php?proxylist=)\n").arg(Service.BaseUrl())},
+         prefix +
+             QStringLiteral("HTTP error 404 Not Found (%1/engine/index2.php?proxylist=)\n").arg(Service.BaseUrl())},
         {"damaged zlib",
          [&] {
              Service.ListStatus = 200;
@@ -98,7 +99,8 @@ TEST_F(DownloadCommandTest, FailuresPrintTheReasonAndLeaveTheFileAsItWas) {
         {"the service's error reply",
          [&] { Service.ListBody = ZCompress("Error|Unknown port|http://127.0.0.1/faq.php").toStdString(); },
          prefix + QStringLiteral("the list service says: Unknown port (http://127.0.0.1/faq.php)\n")},
-        {"unreachable", [&] { qputenv("RELAYVANE_SERVICE", QByteArray("http://127.0.0.1:") + QByteArray::number(closed)); },
+        {"unreachable",
+         [&] { qputenv("RELAYVANE_SERVICE", QByteArray("http://127.0.0.1:") + QByteArray::number(closed)); },
          QString()},
     };
     for (const TCase &c : cases) {
@@ -128,7 +130,8 @@ TEST_F(DownloadCommandTest, HelpAndBadArguments) {
     EXPECT_EQ(Run({QStringLiteral("--help")}, out, err), 0);
     EXPECT_EQ(out, ReadFile(DataPath(QStringLiteral("sourcing"), QStringLiteral("download-help.golden"))));
     EXPECT_EQ(Run({QStringLiteral("--bogus")}, out, err), 1);
-    EXPECT_EQ(err, QByteArray("relayvane-cli: download: unknown argument '--bogus'; see 'relayvane-cli download --help'\n"));
+    EXPECT_EQ(err,
+              QByteArray("relayvane-cli: download: unknown argument '--bogus'; see 'relayvane-cli download --help'\n"));
     EXPECT_EQ(Run({QStringLiteral("--config")}, out, err), 1);
     EXPECT_EQ(err, QByteArray("relayvane-cli: download: --config needs a FILE\n"));
 }

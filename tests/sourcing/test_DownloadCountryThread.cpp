@@ -1,7 +1,7 @@
 // The country and port lists: the split of the reply, and the thread with its end event.
 
-#include "sourcing/DownloadCountryThread.h"
 #include "platform/SysUtils.h"
+#include "sourcing/DownloadCountryThread.h"
 #include "tests/sourcing/FakeListService.h"
 #include "tests/support/TestSupport.h"
 
@@ -17,8 +17,10 @@ TEST(CountryPortReply, SplitsIntoCountriesAndPorts) {
         QStringList Countries;
         QStringList Ports;
     } cases[] = {
-        {"five lines", "US:United States\r\nDE:Germany\r\n\r\n80:80\r\n8080:8080",
-         {"US=United States", "DE=Germany"}, {"80=80", "8080=8080"}},
+        {"five lines",
+         "US:United States\r\nDE:Germany\r\n\r\n80:80\r\n8080:8080",
+         {"US=United States", "DE=Germany"},
+         {"80=80", "8080=8080"}},
         {"first line empty", "\n80:80\nUS:United States\n8080:8080", {}, {"80=80", "US=United States", "8080=8080"}},
         {"trailing line break adds no entry", "US:United States\n\n80:80\n", {"US=United States"}, {"80=80"}},
         {"empty line inside the port block", "US:USA\r\rany:any\r\r80:80\r\n", {"US=USA"}, {"any=any", "", "80=80"}},
@@ -100,8 +102,8 @@ TEST(DownloadCountryData, FailuresEndInFError) {
         SCOPED_TRACE(c.Name);
         service.CountryStatus = c.Status;
         service.CountryBody = c.Body;
-        const QString base = c.Reachable ? service.BaseUrl()
-                                         : QStringLiteral("http://127.0.0.1:%1").arg(testsupport::FreeTcpPort());
+        const QString base =
+            c.Reachable ? service.BaseUrl() : QStringLiteral("http://127.0.0.1:%1").arg(testsupport::FreeTcpPort());
         const TResult r = RunThread(base);
         ASSERT_TRUE(r.Ended);
         EXPECT_TRUE(r.Error.contains(QLatin1String(c.MessagePart))) << r.Error.toStdString();

@@ -14,7 +14,9 @@ namespace {
 
 struct TSink : IWarningSink {
     QStringList Calls;
-    void ShowWarningMessage(const QString &Msg, const QString &Url) override { Calls << Msg + QStringLiteral(" | ") + Url; }
+    void ShowWarningMessage(const QString &Msg, const QString &Url) override {
+        Calls << Msg + QStringLiteral(" | ") + Url;
+    }
 };
 
 // "ip:port code rank" of every record, in order.
@@ -27,7 +29,9 @@ QStringList Describe(const TProxyCollection &List) {
     return out;
 }
 
-std::string Zlib(const QByteArray &Text) { return ZCompress(Text).toStdString(); }
+std::string Zlib(const QByteArray &Text) {
+    return ZCompress(Text).toStdString();
+}
 
 class ProxyListDownloadTest : public ::testing::Test {
 public:
@@ -53,8 +57,14 @@ TEST(ListServiceForm, MappingsAreExactAndCaseSensitive) {
         EXPECT_EQ(ThreeWayMapping(QString::fromUtf8(c.Value)), QLatin1String(c.Expected)) << c.Value;
     const struct {
         const char *Value, *Expected;
-    } types[] = {{"anonymous or elite", "23"}, {"elite", "3"}, {"transparent", "1"}, {"anonymous", "2"},
-                 {"Elite", "any"},             {"any", "any"}, {"", "any"},          {"Anonymous or elite", "any"}};
+    } types[] = {{"anonymous or elite", "23"},
+                 {"elite", "3"},
+                 {"transparent", "1"},
+                 {"anonymous", "2"},
+                 {"Elite", "any"},
+                 {"any", "any"},
+                 {"", "any"},
+                 {"Anonymous or elite", "any"}};
     for (const auto &c : types)
         EXPECT_EQ(ProxyTypeMapping(QString::fromUtf8(c.Value)), QLatin1String(c.Expected)) << c.Value;
 }
@@ -62,10 +72,10 @@ TEST(ListServiceForm, MappingsAreExactAndCaseSensitive) {
 TEST(ListServiceForm, LanguageWordLowersOnlyAsciiLetters) {
     const struct {
         const char *Language, *Word;
-    } cases[] = {{"english", "english"}, {"English", "english"},   {"deutsch", "german"},
-                 {"DEUTSCH", "german"},  {"русский", "russian"},   {"український", "ukrainian"},
+    } cases[] = {{"english", "english"},  {"English", "english"},   {"deutsch", "german"},
+                 {"DEUTSCH", "german"},   {"русский", "russian"},   {"український", "ukrainian"},
                  {"française", "french"}, {"FRANÇAISE", "english"}, {"español", "spanish"},
-                 {"", "english"},        {"klingon", "english"}};
+                 {"", "english"},         {"klingon", "english"}};
     for (const auto &c : cases)
         EXPECT_EQ(TranslateLangugae(QString::fromUtf8(c.Language)), QLatin1String(c.Word)) << c.Language;
 }
@@ -84,10 +94,9 @@ TEST_F(ProxyListDownloadTest, TheServiceReceivesTheElevenFieldsInOrder) {
     Config.SetTimeInteval(30);
     Service.ListBody = Zlib("");
     Download();
-    const FakeListService::TFields expected{{"lang", "german"}, {"cc", "de"},     {"ssl", "2"},
-                                            {"speed", "20"},    {"port", "8080"}, {"ping", "15"},
-                                            {"type", "any"},    {"post", "1"},    {"uptime", "70"},
-                                            {"uptimeinhours", "5"}, {"interval", "30"}};
+    const FakeListService::TFields expected{
+        {"lang", "german"}, {"cc", "de"},  {"ssl", "2"},     {"speed", "20"},        {"port", "8080"},  {"ping", "15"},
+        {"type", "any"},    {"post", "1"}, {"uptime", "70"}, {"uptimeinhours", "5"}, {"interval", "30"}};
     EXPECT_EQ(Service.Fields(), expected);
     ASSERT_EQ(Service.Targets().size(), 1u);
     EXPECT_EQ(Service.Targets()[0], "/engine/index2.php?proxylist=");
@@ -95,9 +104,9 @@ TEST_F(ProxyListDownloadTest, TheServiceReceivesTheElevenFieldsInOrder) {
     // A fresh configuration sends its defaults: empty country and port, any SSL, "23".
     TProgramConfig fresh(nullptr, QLocale::English);
     DownloadProxyList(fresh, nullptr, Options);
-    const FakeListService::TFields defaults{{"lang", "english"}, {"cc", ""},    {"ssl", "any"},
-                                            {"speed", "10"},     {"port", ""},  {"ping", "15"},
-                                            {"type", "23"},      {"post", "any"}, {"uptime", "70"},
+    const FakeListService::TFields defaults{{"lang", "english"},    {"cc", ""},        {"ssl", "any"},
+                                            {"speed", "10"},        {"port", ""},      {"ping", "15"},
+                                            {"type", "23"},         {"post", "any"},   {"uptime", "70"},
                                             {"uptimeinhours", "0"}, {"interval", "15"}};
     EXPECT_EQ(Service.Fields(), defaults);
 }
@@ -162,8 +171,8 @@ TEST_F(ProxyListDownloadTest, EveryFailureIsOneErrorAndLeavesTheListAsItWas) {
          "not a valid zlib stream"},
         {"plain text instead of zlib", [](ProxyListDownloadTest &t) { t.Service.ListBody = "1.2.3.4|8080|US|USA|7.5"; },
          "not a valid zlib stream"},
-        {"parser error", [](ProxyListDownloadTest &t) { t.Service.ListBody = Zlib("1.2.3.4|8080|US|United States|7.5"); },
-         ""},
+        {"parser error",
+         [](ProxyListDownloadTest &t) { t.Service.ListBody = Zlib("1.2.3.4|8080|US|United States|7.5"); }, ""},
         {"custom URL 404",
          [](ProxyListDownloadTest &t) {
              t.Config.SetUseListService(false);

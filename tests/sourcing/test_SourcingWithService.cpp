@@ -26,7 +26,9 @@ using namespace testsupport;
 
 namespace {
 
-QString ServiceProgram() { return QStringLiteral(RELAYVANE_BUILD_DIR "/service/relayvane-service"); }
+QString ServiceProgram() {
+    return QStringLiteral(RELAYVANE_BUILD_DIR "/service/relayvane-service");
+}
 
 struct TSink : IWarningSink {
     QStringList Messages, Links;
@@ -54,9 +56,9 @@ protected:
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         auto proxy = [now](const char *ip, int port, const char *cc, const char *country, const char *type, bool https,
                            bool post, double speed, double ping, double uptime, double hours) {
-            return QJsonObject{{"address", ip},      {"port", port},     {"country_code", cc},
-                               {"country", country}, {"type", type},     {"https", https},
-                               {"post", post},       {"speed", speed},   {"ping", ping},
+            return QJsonObject{{"address", ip},      {"port", port},          {"country_code", cc},
+                               {"country", country}, {"type", type},          {"https", https},
+                               {"post", post},       {"speed", speed},        {"ping", ping},
                                {"uptime", uptime},   {"uptime_hours", hours}, {"last_check", double(now)}};
         };
         const QJsonArray proxies{
@@ -111,12 +113,29 @@ TEST_F(ServiceTest, TheFormsFiltersChooseTheRecords) {
         QStringList Expected; // best score first
     };
     const TCase cases[] = {
-        {"defaults: anonymous or elite, 10 kB/s, uptime 70", [](TProgramConfig &) {}, {"10.1.0.1:8080", "10.1.0.2:3128"}},
-        {"ssl yes", [](TProgramConfig &c) { c.SetSupportSSL("yes"); c.SetProxyType("any"); },
+        {"defaults: anonymous or elite, 10 kB/s, uptime 70",
+         [](TProgramConfig &) {},
+         {"10.1.0.1:8080", "10.1.0.2:3128"}},
+        {"ssl yes",
+         [](TProgramConfig &c) {
+             c.SetSupportSSL("yes");
+             c.SetProxyType("any");
+         },
          {"10.1.0.1:8080", "10.1.0.3:80"}},
-        {"ssl no", [](TProgramConfig &c) { c.SetSupportSSL("no"); c.SetProxyType("any"); }, {"10.1.0.2:3128"}},
-        {"post no", [](TProgramConfig &c) { c.SetSupportPostGet("no"); c.SetProxyType("any"); }, {"10.1.0.3:80"}},
-        {"Elite with a capital E means any", [](TProgramConfig &c) { c.SetProxyType("Elite"); },
+        {"ssl no",
+         [](TProgramConfig &c) {
+             c.SetSupportSSL("no");
+             c.SetProxyType("any");
+         },
+         {"10.1.0.2:3128"}},
+        {"post no",
+         [](TProgramConfig &c) {
+             c.SetSupportPostGet("no");
+             c.SetProxyType("any");
+         },
+         {"10.1.0.3:80"}},
+        {"Elite with a capital E means any",
+         [](TProgramConfig &c) { c.SetProxyType("Elite"); },
          {"10.1.0.1:8080", "10.1.0.2:3128", "10.1.0.3:80"}},
         {"elite", [](TProgramConfig &c) { c.SetProxyType("elite"); }, {"10.1.0.1:8080"}},
         {"transparent", [](TProgramConfig &c) { c.SetProxyType("transparent"); }, {"10.1.0.3:80"}},
@@ -224,8 +243,8 @@ TEST_F(ServiceTest, TheUpdateAnnouncementReachesTheWarning) {
     Service.Stop();
     QByteArray err;
     ASSERT_EQ(RunProgram(ServiceProgram(),
-                         {"--db", Db(), "set-update", "3.2.0", "Relayvane 3.2.0 is out", "http://127.0.0.1/get"}, nullptr,
-                         &err),
+                         {"--db", Db(), "set-update", "3.2.0", "Relayvane 3.2.0 is out", "http://127.0.0.1/get"},
+                         nullptr, &err),
               0)
         << err.data();
     StartService();

@@ -23,9 +23,9 @@ TEST(UpdateReply, OfferedOnlyForFiveFieldsWithANewerNumber) {
         {"2|2|0|m|l", true}, // minor 2 > 1
         {"3|1|0|m|l", false},
         {"2|0|0|m|l", false},
-        {"3|2|0|m", false},       // four fields
+        {"3|2|0|m", false},         // four fields
         {"3|2|0|m|l|extra", false}, // six fields
-        {"3|2|0|m|l|", false},    // a last bar makes a sixth, empty field
+        {"3|2|0|m|l|", false},      // a last bar makes a sixth, empty field
         {"", false},
     };
     for (const auto &c : cases) {
