@@ -154,7 +154,7 @@ uint8_t TBrowserSetup::SetupBrowser(bool IExplorerOnly) {
             QString server;
             bool state = false;
             (FManager->*place.Get)(server, state);
-            if (!(FManager->*place.Enable)(RelayAddress()))
+            if (!(FManager->*place.Enable)(FRelayAddress))
                 return false;
             // A second setup without a restore in between would otherwise remember the relay's own
             // address and "restore" it at exit: keep what the first one remembered.

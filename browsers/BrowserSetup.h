@@ -27,6 +27,10 @@ public:
     /// The relay address handed to the browsers.
     static QString RelayAddress() { return QStringLiteral("127.0.0.1:3128"); }
 
+    /// The address written into the browsers: RelayAddress() unless a test moves the relay elsewhere.
+    void SetRelayAddress(const QString &Address) { FRelayAddress = Address; }
+    const QString &CurrentRelayAddress() const { return FRelayAddress; }
+
     /// Neither Manager nor Processes is owned; both must outlive this object.
     TBrowserSetup(TProxyManager *Manager, TProcessInfoLite *Processes, QObject *Owner = nullptr);
     ~TBrowserSetup() override;
@@ -75,6 +79,7 @@ private:
     TWarningEvent FOnWarning;
     TMessageSource FMessageSource;
     QString FRegistryFile;
+    QString FRelayAddress = RelayAddress();
     QStringList FFirefoxNames{QStringLiteral("firefox"), QStringLiteral("firefox-esr")};
     QStringList FOperaNames{QStringLiteral("opera")};
 };
