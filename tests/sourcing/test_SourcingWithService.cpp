@@ -251,3 +251,22 @@ TEST_F(ServiceTest, TheUpdateAnnouncementReachesTheWarning) {
     check(QDate(2026, 1, 3));
     EXPECT_EQ(warnings, QStringList{"Relayvane 3.2.0 is out | http://127.0.0.1/get"});
 }
+
+TEST_F(ServiceTest, TheCommandLineDownloadSavesWhatTheServiceSent) {
+    const QString file = Dir.path() + QStringLiteral("/config.cfg");
+    Config.SetActiveProxyServer(QStringLiteral("10.7.7.7:81"));
+    Config.ProxyListUser()->Add(QStringLiteral("Japan"), QStringLiteral("JP"), 4, QStringLiteral("10.7.7.7"), 81);
+    Config.SaveToFile(file);
+    qputenv("RELAYVANE_SERVICE", Base().toUtf8());
+    QByteArray out, err;
+    const int status = RunProgram(QStringLiteral(RELAYVANE_CLI), {"download", "--config", file}, &out, &err);
+    qunsetenv("RELAYVANE_SERVICE");
+    ASSERT_EQ(status, 0) << err.data();
+    EXPECT_EQ(out, QByteArray("Total proxy servers downloaded: 3\n"));
+    TProgramConfig saved(nullptr, QLocale::English);
+    saved.LoadFromFile(file);
+    QStringList got;
+    for (int i = 0; i < saved.ProxyList()->Count(); ++i)
+        got << saved.ProxyList()->Items(i)->IP();
+    EXPECT_EQ(got, (QStringList{"10.7.7.7", "10.1.0.1", "10.1.0.2"})) << "the user's active proxy first";
+}
