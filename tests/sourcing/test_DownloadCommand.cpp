@@ -135,3 +135,20 @@ TEST_F(DownloadCommandTest, HelpAndBadArguments) {
     EXPECT_EQ(Run({QStringLiteral("--config")}, out, err), 1);
     EXPECT_EQ(err, QByteArray("relayvane-cli: download: --config needs a FILE\n"));
 }
+
+TEST_F(DownloadCommandTest, ShowsProgressOnATerminalAndClearsIt) {
+    // script(1) gives the command a terminal; the bytes it wrote come back on our stdout.
+    const QString script = FindProgram(QStringLiteral("script"));
+    if (script.isEmpty())
+        GTEST_SKIP() << "script(1) is not installed";
+    Service.ListBody = ZCompress("1.2.3.4|8080|US|USA|7.5\r\n5.6.7.8|3128|DE|Germany|6\r\n").toStdString();
+    QByteArray out, err;
+    ASSERT_EQ(RunProgram(script,
+                         {QStringLiteral("-qec"), QStringLiteral("'%1' download --config '%2'").arg(kCli, File()),
+                          QStringLiteral("/dev/null")},
+                         &out, &err),
+              0)
+        << out.data() << err.data();
+    EXPECT_TRUE(out.contains("\rDownloading proxy list... 0.1 KiB of 0.1 KiB (100%)\033[K")) << out.data();
+    EXPECT_TRUE(out.contains("\r\033[KTotal proxy servers downloaded: 3")) << out.data();
+}
