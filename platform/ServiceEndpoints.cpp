@@ -18,10 +18,18 @@ QString ServiceEndpoints::DefaultServiceBaseUrl() {
     return QStringLiteral("http://%1:%2").arg(QLatin1String(kDefaultHost)).arg(kDefaultPort);
 }
 
-QString ServiceBaseUrl() { return BaseFromEnv("RELAYVANE_SERVICE", ServiceEndpoints::DefaultServiceBaseUrl()); }
+QString ServiceBaseUrl() {
+    return BaseFromEnv("RELAYVANE_SERVICE", ServiceEndpoints::DefaultServiceBaseUrl());
+}
 
-QString JudgeBaseUrl() { return BaseFromEnv("RELAYVANE_JUDGE", ServiceBaseUrl()); }
+QString JudgeBaseUrl() {
+    return BaseFromEnv("RELAYVANE_JUDGE", ServiceBaseUrl());
+}
 
-QString FaqUrl() { return ServiceBaseUrl() + QStringLiteral("/faq.php"); }
+QString FaqUrl() {
+    return ServiceBaseUrl() + QStringLiteral("/faq.php");
+}
 
-QString HomeUrl() { return ServiceBaseUrl() + QStringLiteral("/"); }
+QString HomeUrl() {
+    return ServiceBaseUrl() + QStringLiteral("/");
+}

@@ -3,30 +3,48 @@
 #include "platform/SysUtils.h"
 
 #include <QSet>
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 const QSet<QString> &ForwardingHeaders() {
     static const QSet<QString> names = {
-        QStringLiteral("via"),           QStringLiteral("forwarded"),         QStringLiteral("forwarded-for"),
-        QStringLiteral("x-forwarded"),   QStringLiteral("x-real-ip"),         QStringLiteral("client-ip"),
-        QStringLiteral("true-client-ip"), QStringLiteral("x-client-ip"),      QStringLiteral("x-cluster-client-ip"),
-        QStringLiteral("x-originating-ip"), QStringLiteral("x-remote-ip"),    QStringLiteral("x-remote-addr"),
-        QStringLiteral("x-proxyuser-ip"), QStringLiteral("proxy-client-ip"),  QStringLiteral("wl-proxy-client-ip"),
-        QStringLiteral("cf-connecting-ip"), QStringLiteral("fastly-client-ip"), QStringLiteral("x-coming-from"),
-        QStringLiteral("coming-from"),   QStringLiteral("x-tinyproxy"),       QStringLiteral("x-bluecoat-via"),
-        QStringLiteral("x-host-ip"),     QStringLiteral("http-client-ip"),    QStringLiteral("http-x-forwarded-for"),
+        QStringLiteral("via"),
+        QStringLiteral("forwarded"),
+        QStringLiteral("forwarded-for"),
+        QStringLiteral("x-forwarded"),
+        QStringLiteral("x-real-ip"),
+        QStringLiteral("client-ip"),
+        QStringLiteral("true-client-ip"),
+        QStringLiteral("x-client-ip"),
+        QStringLiteral("x-cluster-client-ip"),
+        QStringLiteral("x-originating-ip"),
+        QStringLiteral("x-remote-ip"),
+        QStringLiteral("x-remote-addr"),
+        QStringLiteral("x-proxyuser-ip"),
+        QStringLiteral("proxy-client-ip"),
+        QStringLiteral("wl-proxy-client-ip"),
+        QStringLiteral("cf-connecting-ip"),
+        QStringLiteral("fastly-client-ip"),
+        QStringLiteral("x-coming-from"),
+        QStringLiteral("coming-from"),
+        QStringLiteral("x-tinyproxy"),
+        QStringLiteral("x-bluecoat-via"),
+        QStringLiteral("x-host-ip"),
+        QStringLiteral("http-client-ip"),
+        QStringLiteral("http-x-forwarded-for"),
     };
     return names;
 }
 
 const QSet<QString> &OtherProxyHeaders() {
     static const QSet<QString> names = {
-        QStringLiteral("proxy-connection"), QStringLiteral("x-proxy-connection"), QStringLiteral("x-proxy-id"),
-        QStringLiteral("proxy-agent"),      QStringLiteral("x-cache"),            QStringLiteral("x-cache-lookup"),
-        QStringLiteral("x-squid-error"),    QStringLiteral("surrogate-capability"), QStringLiteral("x-imforwards"),
+        QStringLiteral("proxy-connection"), QStringLiteral("x-proxy-connection"),
+        QStringLiteral("x-proxy-id"),       QStringLiteral("proxy-agent"),
+        QStringLiteral("x-cache"),          QStringLiteral("x-cache-lookup"),
+        QStringLiteral("x-squid-error"),    QStringLiteral("surrogate-capability"),
+        QStringLiteral("x-imforwards"),
     };
     return names;
 }
@@ -94,7 +112,7 @@ QString JudgeBotnet(const QString &PeerAddress, const std::optional<QString> &Pr
     }
     const QString peer = PlainAddress(PeerAddress);
     return (!host.isEmpty() && PlainAddress(host).compare(peer, Qt::CaseInsensitive) == 0) ? QStringLiteral("p")
-                                                                                          : QStringLiteral("b");
+                                                                                           : QStringLiteral("b");
 }
 
 QByteArray JudgeShowIpReply(const QString &PeerAddress, double Now) {

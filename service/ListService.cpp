@@ -41,9 +41,13 @@ std::optional<TListError> ReadYesNo(const QMap<QString, QString> &Fields, const 
     return std::nullopt;
 }
 
-bool IsAny(const QString &Text) { return Text.isEmpty() || Text.compare(u"any", Qt::CaseInsensitive) == 0; }
+bool IsAny(const QString &Text) {
+    return Text.isEmpty() || Text.compare(u"any", Qt::CaseInsensitive) == 0;
+}
 
-int Bit(TAnonymity t) { return 1 << static_cast<int>(t); }
+int Bit(TAnonymity t) {
+    return 1 << static_cast<int>(t);
+}
 
 struct TMessageSet {
     const char *Language;
@@ -62,10 +66,9 @@ const TMessageSet kMessages[] = {
      "Поле \"%1\" содержит неизвестное значение (\"%2\").", "Сервис не смог прочитать форму запроса.",
      "Запрос слишком велик."},
     {"ukrainian", "У запиті немає поля \"%1\".", "Поле \"%1\" має бути цілим числом, а не \"%2\".",
-     "Поле \"%1\" містить невідоме значення (\"%2\").", "Сервіс не зміг прочитати форму запиту.",
-     "Запит завеликий."},
-    {"french", "La requête ne contient pas le champ \"%1\".",
-     "Le champ \"%1\" doit être un nombre entier, pas \"%2\".", "Le champ \"%1\" contient une valeur inconnue (\"%2\").",
+     "Поле \"%1\" містить невідоме значення (\"%2\").", "Сервіс не зміг прочитати форму запиту.", "Запит завеликий."},
+    {"french", "La requête ne contient pas le champ \"%1\".", "Le champ \"%1\" doit être un nombre entier, pas \"%2\".",
+     "Le champ \"%1\" contient une valeur inconnue (\"%2\").",
      "Le service n'a pas pu lire le formulaire de la requête.", "La requête est trop volumineuse."},
     {"spanish", "A la solicitud le falta el campo \"%1\".", "El campo \"%1\" debe ser un número entero, no \"%2\".",
      "El campo \"%1\" tiene un valor desconocido (\"%2\").", "El servicio no pudo leer el formulario de la solicitud.",
@@ -78,10 +81,11 @@ const TMessageSet kMessages[] = {
 } // namespace
 
 const QStringList &ListFormFields() {
-    static const QStringList fields = {QStringLiteral("lang"),   QStringLiteral("cc"),           QStringLiteral("ssl"),
-                                       QStringLiteral("speed"),  QStringLiteral("port"),         QStringLiteral("ping"),
-                                       QStringLiteral("type"),   QStringLiteral("post"),         QStringLiteral("uptime"),
-                                       QStringLiteral("uptimeinhours"), QStringLiteral("interval")};
+    static const QStringList fields = {
+        QStringLiteral("lang"),          QStringLiteral("cc"),      QStringLiteral("ssl"),
+        QStringLiteral("speed"),         QStringLiteral("port"),    QStringLiteral("ping"),
+        QStringLiteral("type"),          QStringLiteral("post"),    QStringLiteral("uptime"),
+        QStringLiteral("uptimeinhours"), QStringLiteral("interval")};
     return fields;
 }
 
@@ -97,8 +101,7 @@ std::optional<TListError> ParseListForm(const QMap<QString, QString> &Fields, TL
 
     const QString cc = Fields.value(QStringLiteral("cc")).trimmed();
     if (!IsAny(cc)) {
-        if (cc.size() != 2 || !cc[0].isLetter() || !cc[1].isLetter() || cc[0].unicode() > 127 ||
-            cc[1].unicode() > 127)
+        if (cc.size() != 2 || !cc[0].isLetter() || !cc[1].isLetter() || cc[0].unicode() > 127 || cc[1].unicode() > 127)
             return TListError{TListError::ekUnknownValue, QStringLiteral("cc"), cc};
         q.CountryCode = cc.toUpper();
     }

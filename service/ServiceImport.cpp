@@ -54,8 +54,8 @@ TServiceProxy ReadRecord(const QJsonValue &Value, int Index) {
         Bad(Index, QStringLiteral("not an object"));
     const QJsonObject o = Value.toObject();
     TServiceProxy p;
-    p.Address = OptText(o, o.contains(QStringLiteral("address")) ? QStringLiteral("address") : QStringLiteral("ip"),
-                        Index);
+    p.Address =
+        OptText(o, o.contains(QStringLiteral("address")) ? QStringLiteral("address") : QStringLiteral("ip"), Index);
     if (!IsIPv4Address(p.Address))
         Bad(Index, QStringLiteral("\"address\" must be a dotted IPv4 address"));
     const QJsonValue port = o.value(QStringLiteral("port"));
@@ -85,9 +85,8 @@ TServiceProxy ReadRecord(const QJsonValue &Value, int Index) {
     }
 
     p.CountryCode = OptText(o, QStringLiteral("country_code"), Index).toUpper();
-    if (!p.CountryCode.isEmpty() &&
-        (p.CountryCode.size() != 2 || p.CountryCode[0] < u'A' || p.CountryCode[0] > u'Z' || p.CountryCode[1] < u'A' ||
-         p.CountryCode[1] > u'Z'))
+    if (!p.CountryCode.isEmpty() && (p.CountryCode.size() != 2 || p.CountryCode[0] < u'A' || p.CountryCode[0] > u'Z' ||
+                                     p.CountryCode[1] < u'A' || p.CountryCode[1] > u'Z'))
         Bad(Index, QStringLiteral("\"country_code\" must be two letters"));
     p.CountryName = OptText(o, QStringLiteral("country"), Index);
     if (!p.CountryCode.isEmpty() && p.CountryName.isEmpty())

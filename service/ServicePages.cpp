@@ -142,6 +142,10 @@ the service's message with a link. Nothing is downloaded or installed by the pro
 
 } // namespace
 
-QByteArray HomePageHtml() { return Page("Relayvane", kHome); }
+QByteArray HomePageHtml() {
+    return Page("Relayvane", kHome);
+}
 
-QByteArray FaqPageHtml() { return Page("Relayvane FAQ", kFaq); }
+QByteArray FaqPageHtml() {
+    return Page("Relayvane FAQ", kFaq);
+}

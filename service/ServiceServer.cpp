@@ -24,7 +24,9 @@ double NowSeconds() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-QString Q(const std::string &s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string &s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // logfmt value: bare when it is a plain word, otherwise quoted with \" \\ and \xNN escapes.
 QByteArray LogValue(const QString &Text, bool AlwaysQuote = false) {
@@ -164,8 +166,7 @@ struct TServiceServer::TImpl {
             SendListError(req, res, *error, query.Language);
             return;
         }
-        const auto proxies =
-            Store.Query(query, static_cast<qint64>(NowSeconds()), Options.ListLimit);
+        const auto proxies = Store.Query(query, static_cast<qint64>(NowSeconds()), Options.ListLimit);
         const QByteArray packed = ZlibCompress(FormatServiceList(proxies));
         res.set_content(packed.constData(), static_cast<size_t>(packed.size()), "application/octet-stream");
     }
@@ -294,7 +295,8 @@ struct TServiceServer::TImpl {
             const QByteArray html = FaqPageHtml();
             res.set_content(html.constData(), static_cast<size_t>(html.size()), "text/html; charset=utf-8");
         });
-        Server.Get(kEnginePath, [this](const httplib::Request &req, httplib::Response &res) { ServeEngineGet(req, res); });
+        Server.Get(kEnginePath,
+                   [this](const httplib::Request &req, httplib::Response &res) { ServeEngineGet(req, res); });
         Server.Post(kEnginePath, [this](const httplib::Request &req, httplib::Response &res) {
             if (req.has_param("proxylist"))
                 ServeList(req, res);
@@ -313,7 +315,9 @@ TServiceServer::TServiceServer(TServiceStore &Store, TServiceOptions Options)
     FImpl->Setup();
 }
 
-TServiceServer::~TServiceServer() { Stop(); }
+TServiceServer::~TServiceServer() {
+    Stop();
+}
 
 int TServiceServer::Bind() {
     const std::string host = FImpl->Options.Host.toStdString();
@@ -347,4 +351,6 @@ void TServiceServer::Stop() {
     FImpl->Server.stop();
 }
 
-bool TServiceServer::IsRunning() const { return FImpl->Server.is_running(); }
+bool TServiceServer::IsRunning() const {
+    return FImpl->Server.is_running();
+}

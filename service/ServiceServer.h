@@ -32,7 +32,7 @@ struct TAccessLogEntry {
     qint64 TimeMs = 0; ///< when the request was answered, ms since 1970 (UTC)
     QString Remote;    ///< address:port of the peer
     QString Method;
-    QString Target;    ///< path and query, as sent
+    QString Target; ///< path and query, as sent
     int Status = 0;
     qint64 Bytes = 0;       ///< reply body size
     double DurationMs = -1; ///< -1 when unknown

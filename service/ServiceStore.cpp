@@ -209,7 +209,8 @@ QString TServiceStore::DefaultPath() {
 }
 
 void TServiceStore::Fail(const QString &What, sqlite3 *Db) const {
-    throw EServiceStoreError(QStringLiteral("Store %1: %2: %3").arg(FPath, What, QString::fromUtf8(sqlite3_errmsg(Db))));
+    throw EServiceStoreError(
+        QStringLiteral("Store %1: %2: %3").arg(FPath, What, QString::fromUtf8(sqlite3_errmsg(Db))));
 }
 
 void TServiceStore::Exec(const char *Sql) {

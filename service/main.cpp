@@ -7,8 +7,8 @@
 #include "service/ServiceServer.h"
 #include "service/ServiceStore.h"
 
-#include <QCoreApplication>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -81,7 +81,8 @@ Prints the stored proxies, by address and port: a table, or with --json an array
 the form "import --json" reads (plus "score").
 )";
 
-constexpr const char *kSetUpdateHelp = R"(usage: relayvane-service [--db PATH] set-update MAJOR.MINOR.RELEASE MESSAGE LINK
+constexpr const char *kSetUpdateHelp =
+    R"(usage: relayvane-service [--db PATH] set-update MAJOR.MINOR.RELEASE MESSAGE LINK
 
 Sets what the update service announces. The program offers the update when the major number is
 above 3, the minor above 1 or the release above 3; "3.1.3" (the default) offers nothing.
@@ -105,7 +106,8 @@ bool WantsHelp(const QStringList &Args) {
 int ToInt(const QString &Text, const QString &Option, int Min, int Max) {
     int32_t value = 0;
     if (!TryStrToInt(Text, value) || value < Min || value > Max)
-        throw TUsageError(QStringLiteral("%1 wants a number from %2 to %3, not \"%4\"").arg(Option).arg(Min).arg(Max).arg(Text));
+        throw TUsageError(
+            QStringLiteral("%1 wants a number from %2 to %3, not \"%4\"").arg(Option).arg(Min).arg(Max).arg(Text));
     return value;
 }
 
@@ -179,7 +181,8 @@ int Serve(TServiceStore &Store, QStringList Args) {
 
 QByteArray ReadInput(const QString &Name) {
     QFile file;
-    const bool ok = Name == u"-" ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(Name), file.open(QIODevice::ReadOnly));
+    const bool ok =
+        Name == u"-" ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(Name), file.open(QIODevice::ReadOnly));
     if (!ok)
         throw Exception(QStringLiteral("Cannot read %1: %2").arg(Name, file.errorString()));
     return file.readAll();
@@ -239,8 +242,12 @@ QJsonObject ToJson(const TServiceProxy &p) {
     return o;
 }
 
-QString Cell(const std::optional<double> &v) { return v ? FloatToStr(*v) : QStringLiteral("-"); }
-QString Cell(const std::optional<bool> &v) { return v ? (*v ? QStringLiteral("yes") : QStringLiteral("no")) : QStringLiteral("-"); }
+QString Cell(const std::optional<double> &v) {
+    return v ? FloatToStr(*v) : QStringLiteral("-");
+}
+QString Cell(const std::optional<bool> &v) {
+    return v ? (*v ? QStringLiteral("yes") : QStringLiteral("no")) : QStringLiteral("-");
+}
 
 int List(TServiceStore &Store, QStringList Args) {
     const bool json = Args.removeAll(QStringLiteral("--json")) > 0;
@@ -296,7 +303,8 @@ int SetUpdate(TServiceStore &Store, const QStringList &Args) {
     for (int i : {1, 2}) {
         const QString why = CheckUpdateText(Args[i]);
         if (!why.isEmpty())
-            throw TUsageError(QStringLiteral("the %1 %2").arg(i == 1 ? QStringLiteral("message") : QStringLiteral("link"), why));
+            throw TUsageError(
+                QStringLiteral("the %1 %2").arg(i == 1 ? QStringLiteral("message") : QStringLiteral("link"), why));
     }
     info.Message = Args[1];
     info.Link = Args[2];
@@ -324,7 +332,8 @@ int main(int argc, char **argv) {
         }
         if (args.isEmpty() || args[0] == u"--help" || args[0] == u"-h" || args[0] == u"help") {
             Print(args.isEmpty() ? stderr : stdout,
-                  QString::fromUtf8(kUsage).arg(ServiceEndpoints::DefaultServiceBaseUrl().mid(7), TServiceStore::DefaultPath()));
+                  QString::fromUtf8(kUsage).arg(ServiceEndpoints::DefaultServiceBaseUrl().mid(7),
+                                                TServiceStore::DefaultPath()));
             return args.isEmpty() ? 1 : 0;
         }
         if (args[0] == u"--version") {
@@ -346,7 +355,7 @@ int main(int argc, char **argv) {
             throw TUsageError(QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
         if (WantsHelp(args)) {
             // Help needs no store: answer before one is opened (or created).
-            const char *help = command == u"serve" ? kServeHelp
+            const char *help = command == u"serve"    ? kServeHelp
                                : command == u"import" ? kImportHelp
                                : command == u"list"   ? kListHelp
                                                       : kSetUpdateHelp;

@@ -2,6 +2,7 @@
 // one passing the client's address on (transparent), one adding only Via (anonymous), one adding
 // neither (elite). The service is the real binary, started by the test on a free port.
 
+#include "tests/service/QtPrinters.h"
 #include "tests/service/ServiceHttp.h"
 #include "tests/support/TestSupport.h"
 
@@ -39,8 +40,12 @@ protected:
         if (program.isEmpty())
             return 0;
         const int port = FreeTcpPort();
-        QStringList conf = {QStringLiteral("Port %1").arg(port), "Listen 127.0.0.1", "Allow 127.0.0.1",
-                            "Timeout 30", "MaxClients 20", "LogLevel Warning"};
+        QStringList conf = {QStringLiteral("Port %1").arg(port),
+                            "Listen 127.0.0.1",
+                            "Allow 127.0.0.1",
+                            "Timeout 30",
+                            "MaxClients 20",
+                            "LogLevel Warning"};
         conf << Extra;
         const QString path = FDir.filePath(Name + ".conf");
         WriteFile(path, conf.join('\n').toUtf8() + '\n');

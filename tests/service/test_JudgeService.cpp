@@ -1,5 +1,6 @@
 // The judge's rules on header sets, and its two replies read the way the checker reads them.
 
+#include "tests/service/QtPrinters.h"
 #include "service/JudgeService.h"
 
 #include <QStringList>

@@ -1,5 +1,6 @@
 // The list service's form reading, error texts and reply formats, on bytes.
 
+#include "tests/service/QtPrinters.h"
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "service/ListService.h"
 #include "sourcing/DownloadCountryThread.h"
@@ -91,14 +92,14 @@ TEST(ListForm, UnreadableFormsNameTheField) {
         TListError::TKind Kind;
     };
     const TCase cases[] = {
-        {"lang", nullptr, TListError::ekMissingField},      {"interval", nullptr, TListError::ekMissingField},
-        {"speed", "fast", TListError::ekNotANumber},        {"ping", "1.5", TListError::ekNotANumber},
-        {"uptime", "", TListError::ekNotANumber},           {"uptimeinhours", "99999999999", TListError::ekNotANumber},
-        {"port", "http", TListError::ekNotANumber},         {"port", "70000", TListError::ekUnknownValue},
-        {"port", "0", TListError::ekUnknownValue},          {"type", "4", TListError::ekUnknownValue},
-        {"type", "elite", TListError::ekUnknownValue},      {"type", "", TListError::ekUnknownValue},
-        {"ssl", "yes", TListError::ekUnknownValue},         {"post", "3", TListError::ekUnknownValue},
-        {"cc", "usa", TListError::ekUnknownValue},          {"cc", "1x", TListError::ekUnknownValue},
+        {"lang", nullptr, TListError::ekMissingField}, {"interval", nullptr, TListError::ekMissingField},
+        {"speed", "fast", TListError::ekNotANumber},   {"ping", "1.5", TListError::ekNotANumber},
+        {"uptime", "", TListError::ekNotANumber},      {"uptimeinhours", "99999999999", TListError::ekNotANumber},
+        {"port", "http", TListError::ekNotANumber},    {"port", "70000", TListError::ekUnknownValue},
+        {"port", "0", TListError::ekUnknownValue},     {"type", "4", TListError::ekUnknownValue},
+        {"type", "elite", TListError::ekUnknownValue}, {"type", "", TListError::ekUnknownValue},
+        {"ssl", "yes", TListError::ekUnknownValue},    {"post", "3", TListError::ekUnknownValue},
+        {"cc", "usa", TListError::ekUnknownValue},     {"cc", "1x", TListError::ekUnknownValue},
     };
     for (const TCase &c : cases) {
         QMap<QString, QString> f = AnyForm();
@@ -198,8 +199,11 @@ TEST(ServiceListFormat, NamesNeverTurnTheListIntoAnErrorReply) {
 }
 
 TEST(CountryPortList, BlocksAsTheProgramReadsThem) {
-    const QByteArray reply = FormatCountryPortList({{"DE", "Germany"}, {"KR", "Korea: South"}, {"", "skipped"}}, {80, 8080});
-    EXPECT_EQ(reply, QByteArray("any:Any country\r\nDE:Germany\r\nKR:Korea: South\r\n\r\nany:Any port\r\n80:80\r\n8080:8080\r\n"));
+    const QByteArray reply =
+        FormatCountryPortList({{"DE", "Germany"}, {"KR", "Korea: South"}, {"", "skipped"}}, {80, 8080});
+    EXPECT_EQ(
+        reply,
+        QByteArray("any:Any country\r\nDE:Germany\r\nKR:Korea: South\r\n\r\nany:Any port\r\n80:80\r\n8080:8080\r\n"));
     QStringList countries, ports;
     SplitCountryPortReply(QString::fromUtf8(reply), countries, ports); // the program's own reading
     EXPECT_EQ(countries, QStringList({"any=Any country", "DE=Germany", "KR=Korea= South"}));

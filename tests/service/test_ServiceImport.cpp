@@ -1,6 +1,7 @@
 // What "import" reads: JSON records with measured fields, and free list text through the
 // catalogue's parser with countries from the country database.
 
+#include "tests/service/QtPrinters.h"
 #include "geoip/CountryDatabase.h"
 #include "platform/SysUtils.h"
 #include "service/ServiceImport.h"

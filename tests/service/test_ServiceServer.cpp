@@ -2,6 +2,7 @@
 // replies read by the program's own parsers, error replies, limits, the access log, and the real
 // binary's clean stop on SIGTERM.
 
+#include "tests/service/QtPrinters.h"
 #include "ServiceHttp.h"
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "service/ServiceServer.h"
@@ -58,15 +59,14 @@ std::vector<TServiceProxy> Fixture(qint64 Now) {
         make("10.0.0.2", 8080, "DE", "Germany", TAnonymity::Anonymous, false, true, 50, 3, 80, 50, Now - 600),
         make("10.0.0.3", 3128, "DE", "Germany", TAnonymity::Transparent, true, false, 5, 12, 40, 5, Now - 7200),
         make("10.0.0.4", 80, "", "", TAnonymity::Unknown, {}, {}, {}, {}, {}, {}, {}),
-        make("10.0.0.5", 8080, "KR", "Korea, Republic of", TAnonymity::Elite, false, false, 100, 1, 99, 1000,
-             Now - 30),
+        make("10.0.0.5", 8080, "KR", "Korea, Republic of", TAnonymity::Elite, false, false, 100, 1, 99, 1000, Now - 30),
     };
 }
 
 TFields Form(const QList<QPair<QString, QString>> &Overrides = {}) {
-    TFields f = {{"lang", "english"}, {"cc", ""},     {"ssl", "any"},    {"speed", "0"},
-                 {"port", "any"},     {"ping", "0"},  {"type", "any"},   {"post", "any"},
-                 {"uptime", "0"},     {"uptimeinhours", "0"}, {"interval", "0"}};
+    TFields f = {{"lang", "english"}, {"cc", ""},      {"ssl", "any"},  {"speed", "0"},  {"port", "any"},
+                 {"ping", "0"},       {"type", "any"}, {"post", "any"}, {"uptime", "0"}, {"uptimeinhours", "0"},
+                 {"interval", "0"}};
     for (const auto &[name, value] : Overrides) {
         bool replaced = false;
         for (auto &field : f) {
@@ -438,7 +438,8 @@ TEST(ServiceBinary, CommandErrorsAreOneLineAndStatusOne) {
         EXPECT_TRUE(out.startsWith("usage: relayvane-service")) << command;
     }
     // import then list --json round trip through the real binary
-    EXPECT_EQ(testsupport::RunProgram(binary, {"--db", db, "import", "-"}, &out, &err, "8.8.8.8:8080\n1.1.1.1:3128\n"), 0)
+    EXPECT_EQ(testsupport::RunProgram(binary, {"--db", db, "import", "-"}, &out, &err, "8.8.8.8:8080\n1.1.1.1:3128\n"),
+              0)
         << err.constData();
     EXPECT_EQ(testsupport::RunProgram(binary, {"--db", db, "list", "--json"}, &out, &err), 0);
     EXPECT_TRUE(out.contains("\"address\": \"8.8.8.8\"")) << out.constData();

@@ -1,6 +1,7 @@
 // The SQLite store: what import modes keep and replace, the country and port choices, settings,
 // and that hostile text stays data.
 
+#include "tests/service/QtPrinters.h"
 #include "service/ServiceStore.h"
 
 #include <QTemporaryDir>

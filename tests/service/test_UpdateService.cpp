@@ -1,5 +1,6 @@
 // The update announcement: version text, the operator's texts, and the five-field reply.
 
+#include "tests/service/QtPrinters.h"
 #include "service/UpdateService.h"
 
 #include <QStringList>
@@ -39,7 +40,8 @@ TEST(UpdateReply, OperatorsAnnouncement) {
     ParseVersion("3.2.0", info);
     info.Message = "Relayvane 3.2.0 is out.";
     info.Link = "http://example.invalid/download";
-    EXPECT_EQ(UpdateReply(info, "http://h:1/"), QByteArray("3|2|0|Relayvane 3.2.0 is out.|http://example.invalid/download"));
+    EXPECT_EQ(UpdateReply(info, "http://h:1/"),
+              QByteArray("3|2|0|Relayvane 3.2.0 is out.|http://example.invalid/download"));
 }
 
 } // namespace
