@@ -128,7 +128,7 @@ QString WriteValue(const QString &Text, const QString &Section, const QString &K
     if (sectionAt >= 0) {
         const TLine &after = lines[lastKeyLine];
         // The last line of the text may lack a line break: give it one before adding ours.
-        if (after.NextAt == after.End)
+        if (after.NextAt == Text.size() && !Text.endsWith(u'\n'))
             return Text + br + newLine + br;
         return Text.left(after.NextAt) + newLine + br + Text.mid(after.NextAt);
     }

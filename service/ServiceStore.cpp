@@ -223,49 +223,39 @@ void TServiceStore::Exec(const char *Sql) {
 }
 
 void TServiceStore::AddAddresses(const std::vector<TServiceProxy> &Proxies) {
-    std::lock_guard lock(FLock);
-    Exec("BEGIN IMMEDIATE");
-    try {
-        TStatement add(*this, kAddSql);
-        for (const TServiceProxy &p : Proxies) {
-            add.Bind(":address", p.Address);
-            add.Bind(":port", p.Port);
-            add.Bind(":code", p.CountryCode);
-            add.Bind(":name", p.CountryName);
-            add.Step();
-            add.Reset();
-        }
-        Exec("COMMIT");
-    } catch (...) {
-        sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    WriteProxies(kAddSql, Proxies, false);
 }
 
 void TServiceStore::PutProxies(const std::vector<TServiceProxy> &Proxies) {
+    WriteProxies(kPutSql, Proxies, true);
+}
+
+void TServiceStore::WriteProxies(const char *Sql, const std::vector<TServiceProxy> &Proxies, bool Measured) {
     std::lock_guard lock(FLock);
     Exec("BEGIN IMMEDIATE");
     try {
-        TStatement put(*this, kPutSql);
+        TStatement s(*this, Sql);
         for (const TServiceProxy &p : Proxies) {
-            put.Bind(":address", p.Address);
-            put.Bind(":port", p.Port);
-            put.Bind(":code", p.CountryCode);
-            put.Bind(":name", p.CountryName);
-            if (p.Anonymity == TAnonymity::Unknown)
-                put.BindNull(":anonymity");
-            else
-                put.Bind(":anonymity", static_cast<int>(p.Anonymity));
-            put.Bind(":https", p.Https);
-            put.Bind(":post", p.Post);
-            put.Bind(":speed", p.Speed);
-            put.Bind(":ping", p.Ping);
-            put.Bind(":uptime", p.Uptime);
-            put.Bind(":hours", p.UptimeHours);
-            put.Bind(":last", p.LastCheck);
-            put.Bind(":score", ComputeScore(p));
-            put.Step();
-            put.Reset();
+            s.Bind(":address", p.Address);
+            s.Bind(":port", p.Port);
+            s.Bind(":code", p.CountryCode);
+            s.Bind(":name", p.CountryName);
+            if (Measured) {
+                if (p.Anonymity == TAnonymity::Unknown)
+                    s.BindNull(":anonymity");
+                else
+                    s.Bind(":anonymity", static_cast<int>(p.Anonymity));
+                s.Bind(":https", p.Https);
+                s.Bind(":post", p.Post);
+                s.Bind(":speed", p.Speed);
+                s.Bind(":ping", p.Ping);
+                s.Bind(":uptime", p.Uptime);
+                s.Bind(":hours", p.UptimeHours);
+                s.Bind(":last", p.LastCheck);
+                s.Bind(":score", ComputeScore(p));
+            }
+            s.Step();
+            s.Reset();
         }
         Exec("COMMIT");
     } catch (...) {

@@ -59,6 +59,8 @@ private:
     class TStatement;
     class TReader;
     void Exec(const char *Sql);
+    /// One transaction of Sql per proxy; Measured: the statement also takes the measured fields.
+    void WriteProxies(const char *Sql, const std::vector<TServiceProxy> &Proxies, bool Measured);
     [[noreturn]] void Fail(const QString &What, sqlite3 *Db) const;
     std::vector<TServiceProxy> ReadProxies(TStatement &Statement) const;
     sqlite3 *OpenConnection(int Flags) const;

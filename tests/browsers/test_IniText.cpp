@@ -80,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"new_section_crlf_no_final_break", "[X]\r\nA=1", "Proxy", "K", "v", "[X]\r\nA=1\r\n\r\n[Proxy]\r\nK=v\r\n"},
         WriteCase{"empty_text", "", "Proxy", "K", "v", "[Proxy]\nK=v\n"},
         WriteCase{"bom_kept", "\xEF\xBB\xBF[Proxy]\nK=1\n", "Proxy", "K", "2", "\xEF\xBB\xBF[Proxy]\nK=2\n"},
+        // A last line that ends in a lone CR has no line break yet: the new key must not join it.
+        WriteCase{"last_line_ends_in_cr", "[P]\nA=1\r", "P", "B", "2", "[P]\nA=1\r\nB=2\n"},
         WriteCase{"comment_not_taken", "[P]\n;K=1\n", "P", "K", "2", "[P]\n;K=1\nK=2\n"}),
     [](const auto &info) { return std::string(info.param.Name); });
 
