@@ -41,19 +41,28 @@ void BM_CheckJob(benchmark::State &State) {
     }
     QEventLoop loop;
     test.SetOnJobEnd([&loop](QObject *) { loop.quit(); });
+    // How long the workers take from the start to their first proxy (thread start and judge probe).
+    QElapsedTimer t;
+    qint64 firstProxyMs = -1;
+    double startupMs = 0;
+    test.SetOnProxyTest([&](QObject *, TProxtData *Proxy, TChackAction Action) {
+        if (Proxy && Action == caChacking && firstProxyMs < 0)
+            firstProxyMs = t.elapsed();
+    });
     const long rssBefore = PeakRssKb();
     double seconds = 0;
     int checked = 0;
     for (auto _ : State) {
         for (int i = 0; i < list.Count(); ++i)
             list.Items(i)->SetTested(false);
-        QElapsedTimer t;
+        firstProxyMs = -1;
         t.start();
         test.CheckProxyServer({ttDeadOrAlive, ttTest1}, 10000, 10000, quint8(threads));
         loop.exec();
         const double s = double(t.nsecsElapsed()) / 1e9;
         State.SetIterationTime(s);
         seconds += s;
+        startupMs += double(firstProxyMs);
         for (int i = 0; i < list.Count(); ++i)
             checked += list.Items(i)->Alive() == tsTrue ? 1 : 0;
     }
@@ -62,6 +71,7 @@ void BM_CheckJob(benchmark::State &State) {
     State.counters["proxies_per_s"] = rate;
     State.counters["limit_per_s"] = limit;
     State.counters["ratio_pct"] = 100.0 * rate / limit;
+    State.counters["first_proxy_ms"] = startupMs / double(State.iterations());
     State.counters["peak_rss_kb"] = double(PeakRssKb());
     State.counters["job_rss_growth_kb"] = double(PeakRssKb() - rssBefore);
 }
