@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <httplib.h>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
 
 namespace {
@@ -109,6 +110,7 @@ struct TServiceServer::TImpl {
     TServiceOptions Options;
     httplib::Server Server;
     int BoundPort = 0;
+    int ListenSocket = -1;
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> InRun{false};
     std::mutex LogLock;
@@ -263,6 +265,14 @@ struct TServiceServer::TImpl {
         const int threads = std::max(1, Options.Threads);
         Server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
         Server.set_payload_max_length(Options.MaxBodyBytes);
+        // The library's own options add SO_REUSEPORT, which would let a second service bind the
+        // same port and take half of the requests; address reuse alone is what a restart needs.
+        // The socket is kept to widen the listen backlog after binding (see Bind).
+        Server.set_socket_options([this](int sock) {
+            const int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            ListenSocket = sock;
+        });
         Server.set_keep_alive_max_count(100);
         Server.set_keep_alive_timeout(5);
         Server.set_read_timeout(10);
@@ -329,6 +339,10 @@ int TServiceServer::Bind() {
     } else if (!FImpl->Server.bind_to_port(host, port)) {
         throw Exception(QStringLiteral("Cannot listen on %1:%2").arg(FImpl->Options.Host).arg(port));
     }
+    // The library listens with a backlog of 5: a burst of new connections would see SYNs dropped
+    // and wait a second for the retry. Listening again on Linux only resizes the queue.
+    if (FImpl->ListenSocket >= 0)
+        ::listen(FImpl->ListenSocket, SOMAXCONN);
     FImpl->BoundPort = port;
     return port;
 }

@@ -2,12 +2,12 @@
 // replies read by the program's own parsers, error replies, limits, the access log, and the real
 // binary's clean stop on SIGTERM.
 
-#include "tests/service/QtPrinters.h"
 #include "ServiceHttp.h"
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "service/ServiceServer.h"
 #include "service/ServiceStore.h"
 #include "sourcing/DownloadCountryThread.h"
+#include "tests/service/QtPrinters.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
@@ -444,6 +444,19 @@ TEST(ServiceBinary, CommandErrorsAreOneLineAndStatusOne) {
     EXPECT_EQ(testsupport::RunProgram(binary, {"--db", db, "list", "--json"}, &out, &err), 0);
     EXPECT_TRUE(out.contains("\"address\": \"8.8.8.8\"")) << out.constData();
     EXPECT_TRUE(out.contains("\"port\": 3128")) << out.constData();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ServiceServerTest, ASecondServiceCannotTakeTheSamePort) {
+    TServiceOptions options;
+    options.Host = "127.0.0.1";
+    options.Port = FPort;
+    TServiceServer second(*FStore, options);
+    EXPECT_THROW(second.Bind(), Exception);
+    EXPECT_EQ(HttpGet(FBase + "/").Status, 200) << "the first one keeps serving";
 }
 
 } // namespace
