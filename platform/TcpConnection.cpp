@@ -11,9 +11,9 @@
 
 namespace {
 // The socket says how much it holds, and the buffer grows by exactly that (a request head costs a
-// few hundred bytes, not a fixed chunk), up to this much per call so one busy side cannot starve
-// the other side of a pair.
-constexpr int MaxReadPerCall = 4 * 1024 * 1024;
+// few hundred bytes, not a fixed chunk), up to this much per call: a relay that writes what it
+// read before it reads again keeps both sides of a tunnel busy only with moderate pieces.
+constexpr int MaxReadPerCall = 256 * 1024;
 // What is read when the socket reports nothing: enough to see the end of the stream or a few bytes
 // that arrived just now.
 constexpr int MinRead = 16 * 1024;

@@ -6,8 +6,20 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <system_error>
 #include <unistd.h>
+
+namespace {
+// Connection threads do shallow work (a few buffers, all on the heap); a small stack lets glibc
+// keep well over a hundred of them cached for reuse.
+constexpr size_t ConnectionStackSize = 256 * 1024;
+} // namespace
+
+struct TTcpServer::TThreadStart {
+    TTcpServer *Server;
+    std::unique_ptr<TTcpConnection> Connection;
+    std::unique_ptr<TTcpServerContext> Context;
+    TThreadList::iterator Self;
+};
 
 TTcpServerContext::TTcpServerContext(const TTcpContextArgs &Args)
     : FConnection(Args.Connection), FServer(Args.Server), FStop(Args.Stop) {}
@@ -44,8 +56,8 @@ void TTcpServer::SetActive(bool Value) {
         threads.splice(threads.begin(), FThreads);
     }
     for (auto &t : threads)
-        if (t.Thread.joinable())
-            t.Thread.join();
+        if (t.Joinable)
+            ::pthread_join(t.Thread, nullptr);
     {
         std::lock_guard<std::mutex> lock(FLock);
         FFinished.clear();
@@ -174,16 +186,34 @@ void TTcpServer::AcceptPending(int ListenHandle) {
         } catch (...) {
             continue; // the connection closes as it goes out of scope
         }
-        std::lock_guard<std::mutex> lock(FLock);
-        FThreads.emplace_back();
-        const auto self = std::prev(FThreads.end());
-        try {
-            self->Thread =
-                std::thread(&TTcpServer::RunConnection, this, std::move(connection), std::move(context), self);
-        } catch (const std::system_error &) {
-            FThreads.erase(self); // no thread to be had: the arguments, socket included, are freed
+        TThreadList::iterator self;
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FThreads.emplace_back();
+            self = std::prev(FThreads.end());
         }
+        // Thread creation is slow next to everything else here; ending connections must not wait
+        // for it on the lock. Only this thread (and the switch-off after it) reads the entry.
+        auto start = std::make_unique<TThreadStart>(TThreadStart{this, std::move(connection), std::move(context), self});
+        pthread_attr_t attr;
+        ::pthread_attr_init(&attr);
+        ::pthread_attr_setstacksize(&attr, ConnectionStackSize);
+        if (::pthread_create(&self->Thread, &attr, &TTcpServer::ConnectionThreadMain, start.get()) == 0) {
+            self->Joinable = true;
+            start.release(); // the thread owns it now
+        } else {
+            start.reset(); // no thread to be had: the start record, socket included, is freed
+            std::lock_guard<std::mutex> lock(FLock);
+            FThreads.erase(self);
+        }
+        ::pthread_attr_destroy(&attr);
     }
+}
+
+void *TTcpServer::ConnectionThreadMain(void *Start) {
+    std::unique_ptr<TThreadStart> start(static_cast<TThreadStart *>(Start));
+    start->Server->RunConnection(std::move(start->Connection), std::move(start->Context), start->Self);
+    return nullptr;
 }
 
 void TTcpServer::RunConnection(std::unique_ptr<TTcpConnection> Connection, std::unique_ptr<TTcpServerContext> Context,
@@ -215,17 +245,27 @@ void TTcpServer::RunConnection(std::unique_ptr<TTcpConnection> Connection, std::
 }
 
 void TTcpServer::JoinFinished() {
+    // A thread that has reported its end may still be on its way out; joining it here would stall
+    // the accepting thread, so only threads that are already gone are joined (which also hands
+    // their stacks back to the cache at once). The rest wait for the next round.
     std::vector<TThreadList::iterator> finished;
     {
         std::lock_guard<std::mutex> lock(FLock);
+        if (FFinished.empty())
+            return;
         finished.swap(FFinished);
     }
-    for (auto it : finished)
-        if (it->Thread.joinable())
-            it->Thread.join();
+    std::vector<TThreadList::iterator> joined, pending;
+    for (auto it : finished) {
+        if (!it->Joinable || ::pthread_tryjoin_np(it->Thread, nullptr) == 0)
+            joined.push_back(it);
+        else
+            pending.push_back(it);
+    }
     std::lock_guard<std::mutex> lock(FLock);
-    for (auto it : finished)
+    for (auto it : joined)
         FThreads.erase(it);
+    FFinished.insert(FFinished.end(), pending.begin(), pending.end());
 }
 
 void TTcpServer::ContextCreated(TTcpServerContext *) {}

@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -57,7 +58,7 @@ private:
 /// Makes the context for a newly accepted connection.
 using TTcpContextClass = std::function<std::unique_ptr<TTcpServerContext>(const TTcpContextArgs &)>;
 
-/// A multi-threaded TCP server: one std::thread per accepted connection.
+/// A multi-threaded TCP server: one thread per accepted connection.
 class TTcpServer : public QObject {
     Q_OBJECT
 public:
@@ -103,8 +104,12 @@ protected:
     virtual bool DoExecute(TTcpServerContext *Context);
 
 private:
+    // Connection threads are plain pthreads: std::thread cannot ask for a smaller stack, and with
+    // the default 8 MiB stacks glibc's stack cache holds only a handful, so every connection
+    // beyond them paid for mapping and unmapping a fresh stack.
     struct TConnectionThread {
-        std::thread Thread;
+        pthread_t Thread{};
+        bool Joinable = false;
     };
     using TThreadList = std::list<TConnectionThread>;
 
@@ -112,6 +117,8 @@ private:
     void CloseListeners();
     void AcceptLoop();
     void AcceptPending(int ListenHandle);
+    struct TThreadStart;
+    static void *ConnectionThreadMain(void *Start);
     void RunConnection(std::unique_ptr<TTcpConnection> Connection, std::unique_ptr<TTcpServerContext> Context,
                        TThreadList::iterator Self);
     void JoinFinished();

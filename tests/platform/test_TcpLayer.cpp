@@ -1,0 +1,216 @@
+// The TCP layer under the relay: socket lists, the buffered connection, the client's connect and
+// the threaded server with its hooks and its switch-off.
+
+#include "platform/SocketList.h"
+#include "platform/StopSignal.h"
+#include "platform/TcpClient.h"
+#include "platform/TcpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QStringList>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct SocketPair {
+    SocketPair() { ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, Fd); }
+    ~SocketPair() {
+        for (int fd : Fd)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    int Fd[2] = {-1, -1};
+};
+
+TEST(SocketList, AddsOnceRemovesAndWaitsForReadableMembers) {
+    SocketPair a, b;
+    TSocketList list, readable;
+    list.Add(a.Fd[0]);
+    list.Add(a.Fd[0]);
+    list.Add(b.Fd[0]);
+    list.Add(-1);
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_TRUE(list.Contains(b.Fd[0]));
+
+    EXPECT_FALSE(list.SelectReadList(readable, 10));
+    EXPECT_TRUE(readable.IsEmpty());
+
+    ASSERT_EQ(::write(b.Fd[1], "x", 1), 1);
+    EXPECT_TRUE(list.SelectReadList(readable, 1000));
+    EXPECT_EQ(readable.Count(), 1);
+    EXPECT_TRUE(readable.Contains(b.Fd[0]));
+
+    list.Remove(b.Fd[0]);
+    EXPECT_FALSE(list.Contains(b.Fd[0]));
+    EXPECT_FALSE(list.SelectReadList(readable, 10));
+}
+
+TEST(SocketList, AWaitEndsWhenTheStopSignalIsSet) {
+    SocketPair a;
+    TStopSignal stop;
+    TSocketList list, readable;
+    list.SetStopSignal(&stop);
+    list.Add(a.Fd[0]);
+    std::thread setter([&] { stop.Set(); });
+    EXPECT_THROW(list.SelectReadList(readable, 60000), ETcpStopped);
+    setter.join();
+    stop.Reset();
+    EXPECT_FALSE(list.SelectReadList(readable, 10));
+}
+
+TEST(TcpConnection, StaysConnectedWhileBytesAreBuffered) {
+    SocketPair p;
+    TTcpConnection c(p.Fd[0]);
+    p.Fd[0] = -1; // the connection closes it
+    ASSERT_EQ(::write(p.Fd[1], "abc", 3), 3);
+    ::close(p.Fd[1]);
+    p.Fd[1] = -1;
+    EXPECT_EQ(c.ReadAvailable(), 3);
+    EXPECT_EQ(c.ReadAvailable(), 0); // the end of the stream
+    EXPECT_TRUE(c.Connected());
+    EXPECT_FALSE(c.InputBufferIsEmpty());
+    EXPECT_EQ(c.ExtractAll(), QByteArray("abc"));
+    EXPECT_FALSE(c.Connected());
+    EXPECT_GE(c.Handle(), 0) << "the descriptor stays until Disconnect, so lists never hold a reused number";
+    c.Disconnect();
+    EXPECT_EQ(c.Handle(), -1);
+    EXPECT_THROW(c.Write(QByteArray("x")), ETcpError);
+}
+
+TEST(TcpConnection, AWriteToAClosedPeerRaisesInsteadOfKillingTheProcess) {
+    SocketPair p;
+    TTcpConnection c(p.Fd[0]);
+    p.Fd[0] = -1;
+    ::close(p.Fd[1]);
+    p.Fd[1] = -1;
+    EXPECT_THROW(c.Write(QByteArray(100000, 'x')), ETcpError);
+}
+
+TEST(TcpConnection, ABlockedWriteEndsWhenTheStopSignalIsSet) {
+    SocketPair p;
+    TStopSignal stop;
+    TTcpConnection c(p.Fd[0]);
+    p.Fd[0] = -1;
+    c.SetStopSignal(&stop);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stop.Set();
+    });
+    // Nobody reads the other end: the write fills the socket and waits until the stop.
+    EXPECT_THROW(c.Write(QByteArray(64 * 1024 * 1024, 'x')), ETcpStopped);
+    setter.join();
+}
+
+TEST(TcpClient, ConnectsAndReportsRefusalsAndBadPorts) {
+    TTcpClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(testsupport::FreeTcpPort());
+    client.SetConnectTimeout(5000);
+    EXPECT_THROW(client.Connect(), ETcpError);
+    EXPECT_FALSE(client.Connected());
+    client.SetPort(70000);
+    EXPECT_THROW(client.Connect(), ETcpError);
+    client.SetHost("no-such-host.invalid");
+    client.SetPort(80);
+    EXPECT_THROW(client.Connect(), ETcpError);
+}
+
+// An echo server whose hooks write down what they saw.
+class EchoServer : public TTcpServer {
+public:
+    std::mutex Lock;
+    QStringList Calls;
+    std::atomic<int> Steps{0};
+
+protected:
+    void Note(const char *What) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls << QString::fromLatin1(What);
+    }
+    void ContextCreated(TTcpServerContext *) override { Note("created"); }
+    void DoConnect(TTcpServerContext *C) override {
+        Note("connected");
+        TTcpServer::DoConnect(C);
+    }
+    void DoDisconnect(TTcpServerContext *C) override {
+        Note("done");
+        TTcpServer::DoDisconnect(C);
+    }
+    bool DoExecute(TTcpServerContext *C) override {
+        ++Steps;
+        TSocketList list, readable;
+        list.SetStopSignal(C->StopSignal());
+        list.Add(C->Connection()->Handle());
+        if (list.SelectReadList(readable, 1000))
+            C->Connection()->ReadAvailable();
+        if (!C->Connection()->InputBufferIsEmpty())
+            C->Connection()->Write(C->Connection()->ExtractAll());
+        return C->Connection()->Connected();
+    }
+};
+
+TEST(TcpServer, ServesEachConnectionInItsOwnThreadAndEndsThemAllWhenSwitchedOff) {
+    EchoServer server, other; // each holds its stop signal's descriptor from the start
+    const int fdsBefore = testsupport::OpenFdCount();
+    const int threadsBefore = testsupport::ThreadCount();
+    server.Bindings().append(TSocketBinding{QStringLiteral("127.0.0.1"), 0});
+    server.SetActive(true);
+    const int port = server.Bindings()[0].Port;
+    ASSERT_GT(port, 0);
+
+    TTcpClient a, b;
+    for (TTcpClient *c : {&a, &b}) {
+        c->SetHost("127.0.0.1");
+        c->SetPort(port);
+        c->Connect();
+        c->Write(QByteArray("ping"));
+    }
+    TSocketList list, readable;
+    for (TTcpClient *c : {&a, &b}) {
+        list.Clear();
+        list.Add(c->Handle());
+        while (c->InputBufferIsEmpty() && list.SelectReadList(readable, 5000))
+            c->ReadAvailable();
+        EXPECT_EQ(c->ExtractAll(), QByteArray("ping"));
+    }
+    EXPECT_EQ(server.ConnectionCount(), 2);
+
+    // A second server on the same address cannot bind and stays off.
+    other.Bindings().append(TSocketBinding{QStringLiteral("127.0.0.1"), port});
+    EXPECT_THROW(other.SetActive(true), Exception);
+    EXPECT_FALSE(other.Active());
+
+    server.SetActive(false);
+    EXPECT_EQ(server.ConnectionCount(), 0);
+    for (TTcpClient *c : {&a, &b}) {
+        list.Clear();
+        list.Add(c->Handle());
+        while (c->Connected() && list.SelectReadList(readable, 5000))
+            c->ReadAvailable();
+        EXPECT_FALSE(c->Connected()) << "the server closed the connection";
+        c->Disconnect();
+    }
+    EXPECT_EQ(server.Calls.count(QStringLiteral("created")), 2);
+    EXPECT_EQ(server.Calls.count(QStringLiteral("connected")), 2);
+    EXPECT_EQ(server.Calls.count(QStringLiteral("done")), 2);
+    EXPECT_EQ(testsupport::OpenFdCount(), fdsBefore);
+    EXPECT_EQ(testsupport::ThreadCount(), threadsBefore);
+
+    // Switched on again, it serves new connections on the same port.
+    server.SetActive(true);
+    EXPECT_EQ(server.Bindings()[0].Port, port);
+    a.Connect();
+    a.Write(QByteArray("again"));
+    list.Clear();
+    list.Add(a.Handle());
+    while (a.InputBufferIsEmpty() && list.SelectReadList(readable, 5000))
+        a.ReadAvailable();
+    EXPECT_EQ(a.ExtractAll(), QByteArray("again"));
+}
+
+} // namespace
