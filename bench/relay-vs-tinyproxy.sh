@@ -45,9 +45,10 @@ free_port() {
         listening "$p" || { echo "$p"; return; }
     done
 }
-wait_port() {
-    for _ in $(seq 1 200); do listening "$1" && return 0; sleep 0.05; done
-    echo "relay-vs-tinyproxy: nothing listens on port $1" >&2
+wait_port() { # port name: polls for up to 30 s (a loaded machine starts programs slowly)
+    for _ in $(seq 1 600); do listening "$1" && return 0; sleep 0.05; done
+    echo "relay-vs-tinyproxy: $2 does not listen on port $1" >&2
+    [ ! -s "$work/relay.log" ] || cat "$work/relay.log" >&2
     exit 1
 }
 
@@ -70,9 +71,9 @@ DisableViaHeader Yes
 CONF
 "$tinyproxy" -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
 pids+=($!)
-wait_port "$origin_port"
-wait_port "$relay_port"
-wait_port "$tiny_port"
+wait_port "$origin_port" origin
+wait_port "$relay_port" relay
+wait_port "$tiny_port" tinyproxy
 
 url=http://127.0.0.1:$origin_port/hello
 failures=$work/failures
