@@ -139,7 +139,7 @@ int Status(const QString &Browser, bool Json) {
     }
     QTextStream out(stdout);
     out << "browser: " << Browser << "\n";
-    const auto line = [&](const char *Title, const QString &Key, const char *Suffix) {
+    const auto line = [&](const char *Title, const QString &Key) {
         const QJsonObject p = places[Key].toObject();
         out << Title << ":\n  now:        ";
         if (!p[QStringLiteral("readable")].toBool())
@@ -160,11 +160,11 @@ int Status(const QString &Browser, bool Json) {
                 << (r[QStringLiteral("enabled")].toBool() ? " (on)" : " (off)");
         if (r.contains(QStringLiteral("error")))
             out << " [" << r[QStringLiteral("error")].toString() << "]";
-        out << "   [" << Suffix << "]\n";
+        out << "\n";
     };
-    line("desktop proxy settings", QStringLiteral("system"), "IE");
-    line("Firefox", QStringLiteral("firefox"), "FF");
-    line("Opera", QStringLiteral("opera"), "OP");
+    line("desktop proxy settings", QStringLiteral("system"));
+    line("Firefox", QStringLiteral("firefox"));
+    line("Opera", QStringLiteral("opera"));
     out << "running browsers: ";
     if (running.isEmpty())
         out << "none";

@@ -264,6 +264,9 @@ TEST_F(BrowserSetup, ARunningBrowserIsEndedAndStartedAgainFromItsPath) {
     // Started again from the same executable, in a session of its own.
     TProcessItemLite *again = FindRunning(list, path, static_cast<uint32_t>(browser.Pid()));
     ASSERT_NE(again, nullptr);
+    // The exe link changes a moment before exec has laid out the arguments: wait for them.
+    for (int i = 0; i < 200 && again->CommandLine().isEmpty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(again->CommandLine(), QStringList{path});
     EXPECT_EQ(::getsid(static_cast<pid_t>(again->ProcessID())), static_cast<pid_t>(again->ProcessID()));
     EXPECT_TRUE(again->TerminateProcess());

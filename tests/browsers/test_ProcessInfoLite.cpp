@@ -73,6 +73,9 @@ TEST(ProcessCollection, SnapshotGivesFullExecutableNamesPathsAndParents) {
     EXPECT_EQ(item->FullPath(), QFileInfo(path).canonicalFilePath());
     EXPECT_TRUE(item->IsAccessible());
     EXPECT_FALSE(item->Is64Bits()); // a 64-bit build handles every process
+    // The exe link changes a moment before exec has laid out the arguments: wait for them.
+    for (int i = 0; i < 200 && item->CommandLine().isEmpty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(item->CommandLine(), (QStringList{path, QStringLiteral("30")}));
     EXPECT_EQ(item->ToString(), longName);
     EXPECT_EQ(list.FindByName(longName.toUpper()), item);
