@@ -177,42 +177,45 @@ void RunTransfer(std::shared_ptr<TRequestState> st) {
 } // namespace
 
 QString WinInetErrorName(int Code) {
-    switch (Code) {
-    case 12001: return QStringLiteral("(Out of handles)");
-    case 12002: return QStringLiteral("(Timeout)");
-    case 12004: return QStringLiteral("(Internal Error)");
-    case 12005: return QStringLiteral("(Invalid URL)");
-    case 12006: return QStringLiteral("(Unrecognized Scheme)");
-    case 12007: return QStringLiteral("(Service Name Not Resolved)");
-    case 12008: return QStringLiteral("(Protocol Not Found)");
-    case 12013: return QStringLiteral("(Incorrect User Name)");
-    case 12014: return QStringLiteral("(Incorrect Password)");
-    case 12015: return QStringLiteral("(Login Failure)");
-    case 12016: return QStringLiteral("(Invalid Operation)");
-    case 12017: return QStringLiteral("(Operation Canceled)");
-    case 12020: return QStringLiteral("(Not Proxy Request)");
-    case 12023: return QStringLiteral("(No Direct Access)");
-    case 12026: return QStringLiteral("(Request Pending)");
-    case 12027: return QStringLiteral("(Incorrect Format)");
-    case 12028: return QStringLiteral("(Item not found)");
-    case 12029: return QStringLiteral("(Cannot connect)");
-    case 12030: return QStringLiteral("(Connection Aborted)");
-    case 12031: return QStringLiteral("(Connection Reset)");
-    case 12033: return QStringLiteral("(Invalid Proxy Request)");
-    case 12034: return QStringLiteral("(Need UI)");
-    case 12035: return QStringLiteral("(Sec Cert Date Invalid)");
-    case 12038: return QStringLiteral("(Sec Cert CN Invalid)");
-    case 12044: return QStringLiteral("(Client Auth Cert Needed)");
-    case 12045: return QStringLiteral("(Invalid CA Cert)");
-    case 12046: return QStringLiteral("(Client Auth Not Setup)");
-    case 12150: return QStringLiteral("(HTTP Header Not Found)");
-    case 12152: return QStringLiteral("(Invalid HTTP Server Response)");
-    case 12153: return QStringLiteral("(Invalid HTTP Header)");
-    case 12154: return QStringLiteral("(Invalid Query Request)");
-    case 12156: return QStringLiteral("(Redirect Failed)");
-    case 12159: return QStringLiteral("(TCP/IP not installed)");
-    default: return QStringLiteral("(Unknown WININET error # %1)").arg(Code);
-    }
+    static const std::pair<int, const char *> names[] = {
+        {12001, "(Out of handles)"},
+        {12002, "(Timeout)"},
+        {12004, "(Internal Error)"},
+        {12005, "(Invalid URL)"},
+        {12006, "(Unrecognized Scheme)"},
+        {12007, "(Service Name Not Resolved)"},
+        {12008, "(Protocol Not Found)"},
+        {12013, "(Incorrect User Name)"},
+        {12014, "(Incorrect Password)"},
+        {12015, "(Login Failure)"},
+        {12016, "(Invalid Operation)"},
+        {12017, "(Operation Canceled)"},
+        {12020, "(Not Proxy Request)"},
+        {12023, "(No Direct Access)"},
+        {12026, "(Request Pending)"},
+        {12027, "(Incorrect Format)"},
+        {12028, "(Item not found)"},
+        {12029, "(Cannot connect)"},
+        {12030, "(Connection Aborted)"},
+        {12031, "(Connection Reset)"},
+        {12033, "(Invalid Proxy Request)"},
+        {12034, "(Need UI)"},
+        {12035, "(Sec Cert Date Invalid)"},
+        {12038, "(Sec Cert CN Invalid)"},
+        {12044, "(Client Auth Cert Needed)"},
+        {12045, "(Invalid CA Cert)"},
+        {12046, "(Client Auth Not Setup)"},
+        {12150, "(HTTP Header Not Found)"},
+        {12152, "(Invalid HTTP Server Response)"},
+        {12153, "(Invalid HTTP Header)"},
+        {12154, "(Invalid Query Request)"},
+        {12156, "(Redirect Failed)"},
+        {12159, "(TCP/IP not installed)"},
+    };
+    for (const auto &[code, name] : names)
+        if (code == Code)
+            return QString::fromLatin1(name);
+    return QStringLiteral("(Unknown WININET error # %1)").arg(Code);
 }
 
 QByteArray IEHTTPDecodeBody(const QByteArray &Body) {
@@ -267,11 +270,15 @@ QStringList SplitTextLines(const QString &Text) {
     return lines;
 }
 
-TIEHTTP::TIEHTTP(QObject *AOwner) : QObject(AOwner) { GlobalInit(); }
+TIEHTTP::TIEHTTP(QObject *AOwner) : QObject(AOwner) {
+    GlobalInit();
+}
 
 TIEHTTP::~TIEHTTP() = default;
 
-void TIEHTTP::StopRequest() { FStopRequested = true; }
+void TIEHTTP::StopRequest() {
+    FStopRequested = true;
+}
 
 namespace {
 

@@ -44,9 +44,15 @@ void TProxyCheck::AbortTransfers() {
         idHttp->Abort();
 }
 
-void TProxyCheck::Report() { FOwner->ReportState(this); }
-void TProxyCheck::PickJudge() { FOwner->PickJudge(this); }
-void TProxyCheck::TakeNextProxy() { FOwner->NextProxy(this); }
+void TProxyCheck::Report() {
+    FOwner->ReportState(this);
+}
+void TProxyCheck::PickJudge() {
+    FOwner->PickJudge(this);
+}
+void TProxyCheck::TakeNextProxy() {
+    FOwner->NextProxy(this);
+}
 
 void TProxyCheck::NewClient() {
     auto client = std::make_unique<TidHttpEx>();
@@ -66,9 +72,13 @@ void TProxyCheck::ClearClient() {
     idHttp.reset();
 }
 
-QByteArray TProxyCheck::ProbeGet(const QString &Url) { return idHttp->Get(Url); }
+QByteArray TProxyCheck::ProbeGet(const QString &Url) {
+    return idHttp->Get(Url);
+}
 
-QByteArray TProxyCheck::ProxyGet(const QString &Url) { return idHttp->Get(Url); }
+QByteArray TProxyCheck::ProxyGet(const QString &Url) {
+    return idHttp->Get(Url);
+}
 
 QByteArray TProxyCheck::ProxyPost(const QString &Url, const TMultiPartFormData &Form) {
     return idHttp->Post(Url, Form);
@@ -83,7 +93,9 @@ QStringList TProxyCheck::HttpsFetch(const QString &Url) {
     return ie.sl();
 }
 
-qint64 TProxyCheck::SpeedClockMs() { return QDateTime::currentMSecsSinceEpoch(); }
+qint64 TProxyCheck::SpeedClockMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
 
 void TProxyCheck::run() {
     PickJudge();
@@ -292,14 +304,28 @@ TKvProxyTest::~TKvProxyTest() {
         delete w.data();
 }
 
-void TKvProxyTest::ClearProxyList() { FProxy.clear(); }
-void TKvProxyTest::AddProxyServer(TProxtData *Proxy) { FProxy.append(Proxy); }
-void TKvProxyTest::AddHttpSiteUrl(const QString &URL, const QString &inName) { FHttpList->Add(URL, inName); }
-void TKvProxyTest::AddHttpsSiteUrl(const QString &URL, const QString &inName) { FHttpsList->Add(URL, inName); }
-void TKvProxyTest::AddSpeedSiteUrl(const QString &URL) { FSpeedList.append(URL); }
-void TKvProxyTest::AddTypeSiteUrl(const QString &URL) { FTypeList.append(URL); }
+void TKvProxyTest::ClearProxyList() {
+    FProxy.clear();
+}
+void TKvProxyTest::AddProxyServer(TProxtData *Proxy) {
+    FProxy.append(Proxy);
+}
+void TKvProxyTest::AddHttpSiteUrl(const QString &URL, const QString &inName) {
+    FHttpList->Add(URL, inName);
+}
+void TKvProxyTest::AddHttpsSiteUrl(const QString &URL, const QString &inName) {
+    FHttpsList->Add(URL, inName);
+}
+void TKvProxyTest::AddSpeedSiteUrl(const QString &URL) {
+    FSpeedList.append(URL);
+}
+void TKvProxyTest::AddTypeSiteUrl(const QString &URL) {
+    FTypeList.append(URL);
+}
 
-TProxyCheck *TKvProxyTest::CreateWorker() { return new TProxyCheck(this); }
+TProxyCheck *TKvProxyTest::CreateWorker() {
+    return new TProxyCheck(this);
+}
 
 void TKvProxyTest::CheckProxyServer(TTests TestType, int Timeout, int Timeoutspeed, quint8 Threads) {
     if (IsThreadsActive())

@@ -10,12 +10,14 @@ namespace {
 // The shuffles run on the main thread only; each one starts from a fresh clock seed.
 std::mt19937 &Reseeded() {
     static std::mt19937 gen;
-    gen.seed(static_cast<std::mt19937::result_type>(
-        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    gen.seed(
+        static_cast<std::mt19937::result_type>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
     return gen;
 }
 
-int Draw(std::mt19937 &gen, int Below) { return std::uniform_int_distribution<int>(0, Below - 1)(gen); }
+int Draw(std::mt19937 &gen, int Below) {
+    return std::uniform_int_distribution<int>(0, Below - 1)(gen);
+}
 
 } // namespace
 

@@ -26,15 +26,16 @@ const QStringList &UserAgentSystems() {
 
 const QStringList &UserAgentLanguages() {
     // The duplicates belong to the table: they make those tags twice as likely.
-    static const QStringList table = QStringLiteral(
-        "af sq ar ar-ar ar-dz ar-bh ar-eg ar-iq ar-jo ar-kw ar-lb ar-ly ar-ma ar-om ar-qa ar-sa ar-sy ar-tn ar-ae "
-        "ar-ye eu be bg ca zh-hk zh-cn zh-sg zh-tw zh-mo hr cs da da-dk nl nl-nl nl-be en en-au en-bz en-ca en "
-        "en-ie en-jm en-nz en-za en-tt en-gb en-us et fo fa fi fi-fi fr-be fr-ca fr-lu fr fr-fr fr-ch mk gd-ie gd "
-        "de de-de de-at de-li de-lu de-ch el he hi hu hu-hu is id it it-it it-ch ja ja-jp ko ko-kr ko lv lt ms mt "
-        "no no-no nb nn pl pt-br pt-pt pt rm ro ro-mo ru ru-ru ru-mo sz sr sr sk sl sb es-ar es-bo es-cl es-co "
-        "es-cr es-do es-ec es-sv es-es es-gt es-hn es-mx es-ni es-pa es-py es-pe es-pr es es-uy es-us es-ve sx sv "
-        "sv-se sv-fi th ts tn tr uk ur us ve vi xh ji zh zh-Hans zh-Hant zh-tw zu")
-                                             .split(QLatin1Char(' '));
+    static const QStringList table =
+        QStringLiteral(
+            "af sq ar ar-ar ar-dz ar-bh ar-eg ar-iq ar-jo ar-kw ar-lb ar-ly ar-ma ar-om ar-qa ar-sa ar-sy ar-tn ar-ae "
+            "ar-ye eu be bg ca zh-hk zh-cn zh-sg zh-tw zh-mo hr cs da da-dk nl nl-nl nl-be en en-au en-bz en-ca en "
+            "en-ie en-jm en-nz en-za en-tt en-gb en-us et fo fa fi fi-fi fr-be fr-ca fr-lu fr fr-fr fr-ch mk gd-ie gd "
+            "de de-de de-at de-li de-lu de-ch el he hi hu hu-hu is id it it-it it-ch ja ja-jp ko ko-kr ko lv lt ms mt "
+            "no no-no nb nn pl pt-br pt-pt pt rm ro ro-mo ru ru-ru ru-mo sz sr sr sk sl sb es-ar es-bo es-cl es-co "
+            "es-cr es-do es-ec es-sv es-es es-gt es-hn es-mx es-ni es-pa es-py es-pe es-pr es es-uy es-us es-ve sx sv "
+            "sv-se sv-fi th ts tn tr uk ur us ve vi xh ji zh zh-Hans zh-Hant zh-tw zu")
+            .split(QLatin1Char(' '));
     return table;
 }
 

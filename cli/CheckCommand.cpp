@@ -84,9 +84,8 @@ public:
             return;
         const int width = 30;
         const int filled = FTotal > 0 ? width * FChecked / FTotal : width;
-        std::fprintf(stderr, "\rChecking proxies [%s%s] %d / %d, alive %d\033[K",
-                     QByteArray(filled, '#').constData(), QByteArray(width - filled, ' ').constData(), FChecked,
-                     FTotal, FAlive);
+        std::fprintf(stderr, "\rChecking proxies [%s%s] %d / %d, alive %d\033[K", QByteArray(filled, '#').constData(),
+                     QByteArray(width - filled, ' ').constData(), FChecked, FTotal, FAlive);
         std::fflush(stderr);
         FShown = true;
     }
@@ -108,9 +107,12 @@ private:
 
 QString TriText(TTriState v) {
     switch (v) {
-    case tsTrue: return QStringLiteral("yes");
-    case tsFalse: return QStringLiteral("no");
-    default: return QStringLiteral("-");
+    case tsTrue:
+        return QStringLiteral("yes");
+    case tsFalse:
+        return QStringLiteral("no");
+    default:
+        return QStringLiteral("-");
     }
 }
 
@@ -121,8 +123,7 @@ QJsonObject ToJson(const TProxtData &p) {
         const QMetaProperty prop = mo->property(i);
         const QVariant v = prop.readOnGadget(&p);
         if (prop.isEnumType())
-            o.insert(QString::fromLatin1(prop.name()),
-                     QString::fromLatin1(prop.enumerator().valueToKey(v.toInt())));
+            o.insert(QString::fromLatin1(prop.name()), QString::fromLatin1(prop.enumerator().valueToKey(v.toInt())));
         else
             o.insert(QString::fromLatin1(prop.name()), QJsonValue::fromVariant(v));
     }
@@ -159,7 +160,10 @@ int NumberOption(const QString &Name, const QString &Value, int From, int To, in
     int32_t v = 0;
     if (!TryStrToInt(Value, v) || v < From || v > To)
         return CliFail(QStringLiteral("check: %1 wants a whole number from %2 to %3, not '%4'")
-                           .arg(Name).arg(From).arg(To).arg(Value));
+                           .arg(Name)
+                           .arg(From)
+                           .arg(To)
+                           .arg(Value));
     Out = v;
     return 0;
 }

@@ -31,7 +31,9 @@ TRawServer::TRawServer(std::function<void(int)> Handler) : FHandler(std::move(Ha
     FAccept = std::thread([this] { Run(); });
 }
 
-TRawServer::~TRawServer() { Stop(); }
+TRawServer::~TRawServer() {
+    Stop();
+}
 
 void TRawServer::Stop() {
     if (FStop.exchange(true))
@@ -275,7 +277,9 @@ TTestJudge::~TTestJudge() {
     FImpl->thread.join();
 }
 
-QString TTestJudge::Url() const { return QStringLiteral("http://127.0.0.1:%1/type.php").arg(FPort); }
+QString TTestJudge::Url() const {
+    return QStringLiteral("http://127.0.0.1:%1/type.php").arg(FPort);
+}
 
 std::string TTestJudge::LastQuery() const {
     std::lock_guard<std::mutex> g(FImpl->lock);

@@ -1,7 +1,7 @@
 #include "checker/CheckerSites.h"
 #include "checker/Marlo.Common.ProxyTest.h"
-#include "tests/support/TestSupport.h"
 #include "tests/checker/QtPrinters.h"
+#include "tests/support/TestSupport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

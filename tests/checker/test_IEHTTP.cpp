@@ -1,9 +1,9 @@
 #include "checker/IEHTTP.h"
 #include "tests/checker/CheckerTestPeers.h"
 
+#include "tests/checker/QtPrinters.h"
 #include <chrono>
 #include <gtest/gtest.h>
-#include "tests/checker/QtPrinters.h"
 #include <thread>
 #include <zlib.h>
 
@@ -51,7 +51,8 @@ struct TCannedServer {
     TRawServer server;
 };
 
-QByteArray Response(const QByteArray &Body, const QByteArray &Extra = QByteArray(), const QByteArray &Status = "200 OK") {
+QByteArray Response(const QByteArray &Body, const QByteArray &Extra = QByteArray(),
+                    const QByteArray &Status = "200 OK") {
     return "HTTP/1.0 " + Status + "\r\n" + Extra + "Content-Length: " + QByteArray::number(Body.size()) +
            "\r\nConnection: close\r\n\r\n" + Body;
 }
@@ -60,10 +61,16 @@ QByteArray Response(const QByteArray &Body, const QByteArray &Extra = QByteArray
 
 TEST(IEHTTP, ReadableNamesOfErrorCodes) {
     const std::pair<int, const char *> cases[] = {
-        {12001, "(Out of handles)"},      {12002, "(Timeout)"},          {12017, "(Operation Canceled)"},
-        {12029, "(Cannot connect)"},      {12031, "(Connection Reset)"}, {12045, "(Invalid CA Cert)"},
-        {12156, "(Redirect Failed)"},     {12159, "(TCP/IP not installed)"},
-        {12157, "(Unknown WININET error # 12157)"}, {42, "(Unknown WININET error # 42)"},
+        {12001, "(Out of handles)"},
+        {12002, "(Timeout)"},
+        {12017, "(Operation Canceled)"},
+        {12029, "(Cannot connect)"},
+        {12031, "(Connection Reset)"},
+        {12045, "(Invalid CA Cert)"},
+        {12156, "(Redirect Failed)"},
+        {12159, "(TCP/IP not installed)"},
+        {12157, "(Unknown WININET error # 12157)"},
+        {42, "(Unknown WININET error # 42)"},
     };
     for (const auto &[code, name] : cases)
         EXPECT_EQ(WinInetErrorName(code), QString::fromLatin1(name)) << code;
@@ -90,7 +97,8 @@ TEST(IEHTTP, OnlyAGzipHeadWithoutFlagsAndTimeStampIsInflated) {
 
 TEST(IEHTTP, CharsetRuleDecidesTheDecoding) {
     const QByteArray utf8 = QString::fromUtf8("Zahlung \xc3\xbc").toUtf8();
-    EXPECT_EQ(IEHTTPBodyText(utf8, "Content-Type: text/html; charset=utf-8\r\n"), QString::fromUtf8("Zahlung \xc3\xbc"));
+    EXPECT_EQ(IEHTTPBodyText(utf8, "Content-Type: text/html; charset=utf-8\r\n"),
+              QString::fromUtf8("Zahlung \xc3\xbc"));
     // Upper case is not recognised: the bytes go through the single-byte page.
     EXPECT_EQ(IEHTTPBodyText(utf8, "Content-Type: text/html; charset=UTF-8\r\n"), QString::fromLatin1(utf8));
     QByteArray utf16;
@@ -142,8 +150,8 @@ TEST(IEHTTP, RefusedConnectionIsAWinInetError) {
 }
 
 TEST(IEHTTP, SendsItsAgentAndEncodingsAndReturnsEvenAnErrorPage) {
-    TCannedServer srv(Response("<h1>Not found</h1>\r\nthe keyword is here\n", "Content-Type: text/html\r\n",
-                               "404 Not Found"));
+    TCannedServer srv(
+        Response("<h1>Not found</h1>\r\nthe keyword is here\n", "Content-Type: text/html\r\n", "404 Not Found"));
     TIEHTTP ie;
     // No scheme: "http://" is put in front.
     ie.ExecuteURL(QStringLiteral("127.0.0.1:%1/missing").arg(srv.server.Port()));

@@ -3,8 +3,8 @@
 
 #include "checker/Marlo.Common.ProxyTest.h"
 #include "tests/checker/CheckerTestJob.h"
-#include "tests/checker/QtPrinters.h"
 #include "tests/checker/CheckerTestPeers.h"
+#include "tests/checker/QtPrinters.h"
 
 #include <QElapsedTimer>
 

@@ -117,7 +117,9 @@ struct SchedulerTest : ::testing::Test {
         rec.SpinUntil([] { return LiveFakes.load() == 0; });
         ASSERT_EQ(LiveFakes.load(), 0);
     }
-    ~SchedulerTest() override { rec.SpinUntil([] { return LiveFakes.load() == 0; }); }
+    ~SchedulerTest() override {
+        rec.SpinUntil([] { return LiveFakes.load() == 0; });
+    }
 
     TProxyCollection list;
     TFakeScheduler test;

@@ -1,10 +1,10 @@
 #include "checker/RandomUserAgent.h"
 
+#include "tests/checker/QtPrinters.h"
 #include <QRegularExpression>
 #include <QSet>
 #include <atomic>
 #include <gtest/gtest.h>
-#include "tests/checker/QtPrinters.h"
 #include <thread>
 #include <vector>
 
@@ -23,7 +23,8 @@ bool Parse(const QString &ua, TParts &out) {
             if (at < 0)
                 continue;
             static const QRegularExpression head(QStringLiteral("^Mozilla/([1-4])\\.0 $"));
-            static const QRegularExpression tail(QStringLiteral("^([A-Za-z-]+); rv:1\\.([0-8])\\.([0-8])\\.([0-8])\\)$"));
+            static const QRegularExpression tail(
+                QStringLiteral("^([A-Za-z-]+); rv:1\\.([0-8])\\.([0-8])\\.([0-8])\\)$"));
             const auto h = head.match(ua.left(at));
             const auto t = tail.match(ua.mid(at + prefix.size()));
             if (!h.hasMatch() || !t.hasMatch())

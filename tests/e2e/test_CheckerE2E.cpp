@@ -36,12 +36,16 @@ protected:
         FOrigin.Page("/big", std::string(300000, 'z'), "application/octet-stream");
         FTls.Page("/pay", "<html>secure e2e keyword</html>", "text/html; charset=utf-8");
         const QString base = QStringLiteral("http://127.0.0.1:%1").arg(FServicePort);
-        const QByteArray sites = QJsonDocument(QJsonObject{
-            {"judges", QJsonArray{base + "/type.php", base + "/engine/type.php"}},
-            {"http", QJsonArray{QJsonObject{{"url", FOrigin.Url("/page")}, {"keyword", "checker e2e keyword"}}}},
-            {"speed", QJsonArray{FOrigin.Url("/big")}},
-            {"https", QJsonArray{QJsonObject{{"url", FTls.Url("/pay")}, {"keyword", "secure e2e keyword"}}}},
-        }).toJson();
+        const QByteArray sites =
+            QJsonDocument(
+                QJsonObject{
+                    {"judges", QJsonArray{base + "/type.php", base + "/engine/type.php"}},
+                    {"http",
+                     QJsonArray{QJsonObject{{"url", FOrigin.Url("/page")}, {"keyword", "checker e2e keyword"}}}},
+                    {"speed", QJsonArray{FOrigin.Url("/big")}},
+                    {"https", QJsonArray{QJsonObject{{"url", FTls.Url("/pay")}, {"keyword", "secure e2e keyword"}}}},
+                })
+                .toJson();
         FSites = FDir.filePath("sites.json");
         WriteFile(FSites, sites);
     }
@@ -49,8 +53,12 @@ protected:
     // tinyproxy on a free loopback port with Extra lines in its configuration.
     int StartTinyproxy(ChildProcess &Process, const QString &Name, const QStringList &Extra) {
         const int port = FreeTcpPort();
-        QStringList conf = {QStringLiteral("Port %1").arg(port), "Listen 127.0.0.1", "Allow 127.0.0.1",
-                            "Timeout 30", "MaxClients 20", "LogLevel Warning"};
+        QStringList conf = {QStringLiteral("Port %1").arg(port),
+                            "Listen 127.0.0.1",
+                            "Allow 127.0.0.1",
+                            "Timeout 30",
+                            "MaxClients 20",
+                            "LogLevel Warning"};
         conf << Extra;
         const QString path = FDir.filePath(Name + ".conf");
         WriteFile(path, conf.join('\n').toUtf8() + '\n');
@@ -99,7 +107,12 @@ TEST_F(CheckerE2E, EveryKindOfProxyLandsAsExpected) {
         ASSERT_GT(p, 0) << "tinyproxy did not come up";
     const QString list = FDir.filePath("list.txt");
     WriteFile(list, QStringLiteral("127.0.0.1:%1\n127.0.0.1:%2\n127.0.0.1:%3\n127.0.0.1:%4\n127.0.0.1:%5\n")
-                        .arg(pTransparent).arg(pAnonymous).arg(pElite).arg(pNoConnect).arg(pDead).toUtf8());
+                        .arg(pTransparent)
+                        .arg(pAnonymous)
+                        .arg(pElite)
+                        .arg(pNoConnect)
+                        .arg(pDead)
+                        .toUtf8());
 
     const QJsonArray rows = RunCheck({"--list", list, "--sites", FSites, "--json", "--threads", "5", "--timeout", "5"});
     ASSERT_EQ(rows.size(), 5);
@@ -153,8 +166,8 @@ TEST_F(CheckerE2E, SaveStoresResultsAndRatingsIntoTheConfiguration) {
         config.ProxyList()->Add(QString(), QString(), 0, "127.0.0.1", pDead);
         config.SaveToFile(path);
     }
-    const QJsonArray rows = RunCheck({"--config", path, "--sites", FSites, "--save", "--json", "--tests",
-                                      "alive,info,botnet", "--timeout", "5"});
+    const QJsonArray rows = RunCheck(
+        {"--config", path, "--sites", FSites, "--save", "--json", "--tests", "alive,info,botnet", "--timeout", "5"});
     ASSERT_EQ(rows.size(), 2);
 
     TProgramConfig saved;
@@ -175,4 +188,3 @@ TEST_F(CheckerE2E, SaveStoresResultsAndRatingsIntoTheConfiguration) {
     EXPECT_EQ(good->Rank(), copy.Rank());
     EXPECT_EQ(ByPort(rows, pElite).value("Rank").toDouble(), good->Rank());
 }
-
