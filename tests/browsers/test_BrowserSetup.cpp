@@ -34,6 +34,9 @@ protected:
         FManager.EnableProxyIE(QString());
         FManager.DisableProxyIE();
         FSetup.SetOnWarning([this](const QString &msg, const QString &url) { FWarnings.push_back({msg, url}); });
+        // Never aim at real browsers: a developer's Firefox, or the one the e2e run starts beside us.
+        FSetup.SetProcessNames(QStringLiteral("firefox"), {QStringLiteral("rvn-test-no-such-browser")});
+        FSetup.SetProcessNames(QStringLiteral("opera"), {QStringLiteral("rvn-test-no-such-browser")});
     }
     void TearDown() override {
         FManager.EnableProxyIE(QString());
