@@ -2,8 +2,8 @@
 // Ordered collections that own their items, with a three-way compare and the quicksort whose
 // order of equal items is part of what the user sees.
 
-#include <QObject>
 #include <QMetaObject>
+#include <QObject>
 #include <memory>
 #include <vector>
 
@@ -34,11 +34,20 @@ public:
     QObject *Data() const { return FData; }
     void SetData(QObject *Value) { FData = Value; }
 
+protected:
+    /// Descendants call these around a change of a value that their collection indexes.
+    void Changing();
+    void Changed();
+    /// Raises EAssignError "Cannot assign a SOURCE to a TARGET" (the base Assign's answer).
+    [[noreturn]] void AssignError(const TMyCollectionItem &Source) const;
+
 private:
     friend class TMyCollection;
+    // FIndex last: a descendant's first small field fills the padding after it (lists hold
+    // millions of items).
     TMyCollection *FCollection = nullptr;
-    int FIndex = -1;
     QObject *FData = nullptr;
+    int FIndex = -1;
 };
 
 /// An indexed list of items that it owns and frees.
@@ -73,8 +82,23 @@ public:
     virtual void Sort();
 
 protected:
+    friend class TMyCollectionItem;
     /// Creates an item of the collection's item class (not yet inserted).
     virtual std::unique_ptr<TMyCollectionItem> NewItem() const = 0;
+    /// Inserts an item made elsewhere (by NewItem) at Index (Count() appends) and returns it.
+    TMyCollectionItem *InsertOwnedItem(int Index, std::unique_ptr<TMyCollectionItem> Item);
+    /// Replaces every item by Items in one step (the old ones are freed) without calling the
+    /// hooks below: the caller brings whatever it indexes in step itself.
+    void ReplaceItems(std::vector<std::unique_ptr<TMyCollectionItem>> Items);
+
+    /// Hooks for descendants that keep an index over their items. ItemAdded follows an insertion,
+    /// ItemRemoving precedes the removal of one item, ItemsCleared follows the removal of all;
+    /// ItemChanging and ItemChanged surround a change of an indexed value of an item.
+    virtual void ItemAdded(TMyCollectionItem *Item) { Q_UNUSED(Item); }
+    virtual void ItemRemoving(TMyCollectionItem *Item) { Q_UNUSED(Item); }
+    virtual void ItemsCleared() {}
+    virtual void ItemChanging(TMyCollectionItem *Item) { Q_UNUSED(Item); }
+    virtual void ItemChanged(TMyCollectionItem *Item) { Q_UNUSED(Item); }
 
 private:
     void Renumber(int From);

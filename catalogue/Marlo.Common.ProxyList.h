@@ -2,11 +2,21 @@
 // Proxy records, the proxy collection with its two list text formats, and the proxy filter.
 
 #include "catalogue/Marlo.Common.MyCollection.h"
+#include "catalogue/Marlo.Common.MyExceptions.h"
 #include "geoip/CountryDatabase.h"
 
+#include <QByteArrayView>
 #include <QIODevice>
 #include <QString>
+#include <cstddef>
 #include <memory>
+
+/// A list text that cannot be read: a proxy entry or line with too few fields.
+/// (A port or score that is no number raises EConvertError, with the place named in the message.)
+class EProxyListError : public Exception {
+public:
+    using Exception::Exception;
+};
 
 /// Texts that the interface shows for the anonymity types; the language layer installs its own.
 class IProxyTypeTexts {
@@ -59,6 +69,13 @@ public:
 
     TProxtData();
     const QMetaObject *GadgetMetaObject() const override { return &staticMetaObject; }
+    /// Records come from a pool of large slabs (lists of a million records are real: one heap
+    /// block and one page fault per record is most of what a big parse would cost).
+    static void *operator new(std::size_t Size);
+    static void operator delete(void *P, std::size_t Size) noexcept;
+    // Placement forms stay as usual (Qt's meta-type code constructs gadgets in place).
+    static void *operator new(std::size_t, void *Where) noexcept { return Where; }
+    static void operator delete(void *, void *) noexcept {}
     void Assign(const TMyCollectionItem &Source) override;
 
     QString Country() const { return FCountry; }
@@ -68,9 +85,10 @@ public:
     double Rank() const { return FRank; }
     void SetRank(double Value) { FRank = Value; }
     QString IP() const { return FIP; }
-    void SetIP(const QString &Value) { FIP = Value; }
+    /// Stores the address; a collection that indexes addresses is told.
+    void SetIP(const QString &Value);
     int Port() const { return FPort; }
-    void SetPort(int Value) { FPort = Value; }
+    void SetPort(int Value);
     TTriState Alive() const { return FAlive; }
     void SetAlive(TTriState Value) { FAlive = Value; }
     TTriState Tranparent() const { return FTranparent; }
@@ -110,21 +128,23 @@ public:
                   double MinSpeed, double MinPing);
 
 private:
-    double FRank = 0;
-    QString FCountry;
-    QString FCountryCode;
-    QString FIP;
+    friend class TProxyCollection;
+    // The record's fields, packed (the published order above is what the file sees).
     int FPort = 0;
-    QObject *FGUILink = nullptr;
     TTriState FAlive = tsUnknown;
     TTriState FElite = tsUnknown;
     TTriState FTranparent = tsUnknown;
     TTriState FAnonymous = tsUnknown;
+    double FRank = 0;
+    QString FCountry;
+    QString FCountryCode;
+    QString FIP;
+    QObject *FGUILink = nullptr;
+    double FSpeed = -1;
+    double FPing = -1;
     TTriState FBotnet = tsUnknown;
     TTriState FHttpPost = tsUnknown;
     TTriState FHttpGet = tsUnknown;
-    double FSpeed = -1;
-    double FPing = -1;
     TTriState FHttpsGet = tsUnknown;
     TTriState FHttpsPost = tsUnknown;
     bool FTested = false;
@@ -147,7 +167,8 @@ public:
     ~TProxyCollection() override;
 
     bool NoDuplicates() const { return FNoDuplicates; }
-    void SetNoDuplicates(bool Value) { FNoDuplicates = Value; }
+    /// The address index exists while NoDuplicates is true; switching it on builds it.
+    void SetNoDuplicates(bool Value);
     TSortType SortType() const { return FSortType; }
 
     TProxtData *Items(int Index) const { return static_cast<TProxtData *>(Item(Index)); }
@@ -163,27 +184,45 @@ public:
     /// With NoDuplicates: a record with exactly this address text and port exists. Constant time.
     bool ProxyExists(const QString &IP, int Port) const;
 
-    /// Free list text: every address and port pair. On an error the collection is left as it was.
+    /// Free list text: every address and port pair. On an error the collection is left as it was
+    /// and the error is raised (EProxyListError, EConvertError).
     void ParseStream(QIODevice &Stream, const TProxtData *ActiveProxy);
-    void ParseText(const QByteArray &Bytes, const TProxtData *ActiveProxy);
+    void ParseText(QByteArrayView Bytes, const TProxtData *ActiveProxy);
     /// The list service's reply (already inflated). An error reply goes to the warning sink.
+    /// On an error the collection is left as it was and the error is raised.
     void ParseStreamVIP(QIODevice &Stream, const TProxtData *ActiveProxy);
-    void ParseTextVIP(const QByteArray &Bytes, const TProxtData *ActiveProxy);
+    void ParseTextVIP(QByteArrayView Bytes, const TProxtData *ActiveProxy);
 
     /// Where error replies of the list service go (not owned); none: they are dropped.
     void SetWarningSink(IWarningSink *Sink) { FWarningSink = Sink; }
-    /// The country database used by ParseStream; loads it on first use.
+    /// The country database used by ParseStream: on first use it is created and loaded by its
+    /// thread while events keep being processed. Null when the application began to quit before
+    /// the load ended (a database still being written is never handed out).
     TCountryDatabase *CountryDatabase();
+    /// Gives the collection a database that is already filled (tests, tools); any loader of the
+    /// earlier one is waited for first.
+    void SetCountryDatabase(std::unique_ptr<TCountryDatabase> Database);
+    /// What the loader thread made by CountryDatabase() runs (default: LoadDatabase); tests use a
+    /// slow one to see the wait end when the application quits.
+    void SetCountryDatabaseLoader(TCountryDatabaseThread::TLoader Loader) { FLoader = std::move(Loader); }
 
 protected:
     std::unique_ptr<TMyCollectionItem> NewItem() const override;
+    void ItemAdded(TMyCollectionItem *Item) override;
+    void ItemRemoving(TMyCollectionItem *Item) override;
+    void ItemsCleared() override;
+    void ItemChanging(TMyCollectionItem *Item) override;
+    void ItemChanged(TMyCollectionItem *Item) override;
 
 private:
+    struct TParse;
+    void Commit(TParse &Parse);
     bool FNoDuplicates = false;
     TSortType FSortType = stCountry;
     IWarningSink *FWarningSink = nullptr;
     std::unique_ptr<TCountryDatabase> CountryDB;
     std::unique_ptr<TCountryDatabaseThread> CountryDBThread;
+    TCountryDatabaseThread::TLoader FLoader;
     struct TIndex;
     std::unique_ptr<TIndex> FIndex; // address+port -> count, kept in step with the records
 };
