@@ -28,26 +28,38 @@ struct TPlaceOps {
     const char *WarningKey;
 };
 
-const TPlaceOps kSystem{"IE", &TProxyManager::GetProxyIE, &TProxyManager::EnableProxyIE,
-                        &TProxyManager::DisableProxyIE, "sCannotSetupIE"};
+const TPlaceOps kSystem{"IE", &TProxyManager::GetProxyIE, &TProxyManager::EnableProxyIE, &TProxyManager::DisableProxyIE,
+                        "sCannotSetupIE"};
 const TPlaceOps kFirefox{"FF", &TProxyManager::GetProxyFirefox, &TProxyManager::EnableProxyFirefox,
                          &TProxyManager::DisableProxyFirefox, "sCannotSetupFF"};
 const TPlaceOps kOpera{"OP", &TProxyManager::GetProxyOpera, &TProxyManager::EnableProxyOpera,
                        &TProxyManager::DisableProxyOpera, "sCannotSetupOP"};
 
-QString Changed(const TPlaceOps &P) { return QStringLiteral("ProxyServerChanged") + QLatin1String(P.Suffix); }
-QString Server(const TPlaceOps &P) { return QStringLiteral("DefaultProxyServer") + QLatin1String(P.Suffix); }
-QString State(const TPlaceOps &P) { return QStringLiteral("DefaultProxyState") + QLatin1String(P.Suffix); }
+QString Changed(const TPlaceOps &P) {
+    return QStringLiteral("ProxyServerChanged") + QLatin1String(P.Suffix);
+}
+QString Server(const TPlaceOps &P) {
+    return QStringLiteral("DefaultProxyServer") + QLatin1String(P.Suffix);
+}
+QString State(const TPlaceOps &P) {
+    return QStringLiteral("DefaultProxyState") + QLatin1String(P.Suffix);
+}
 
 /// A stored integer other than 0 reads as true.
-bool ReadFlag(TRegistry &Reg, const QString &Name) { return Reg.ValueExists(Name) && Reg.ReadInteger(Name) != 0; }
+bool ReadFlag(TRegistry &Reg, const QString &Name) {
+    return Reg.ValueExists(Name) && Reg.ReadInteger(Name) != 0;
+}
 
 bool UsesSystemSettings(const QString &Browser) {
     return Browser == kAllBrowsers || Browser == QLatin1String("google chrome") ||
            Browser == QLatin1String("internet explorer") || Browser == QLatin1String("apple safari");
 }
-bool UsesFirefox(const QString &Browser) { return Browser == kAllBrowsers || Browser == QLatin1String("mozilla firefox"); }
-bool UsesOpera(const QString &Browser) { return Browser == kAllBrowsers || Browser == QLatin1String("opera browser"); }
+bool UsesFirefox(const QString &Browser) {
+    return Browser == kAllBrowsers || Browser == QLatin1String("mozilla firefox");
+}
+bool UsesOpera(const QString &Browser) {
+    return Browser == kAllBrowsers || Browser == QLatin1String("opera browser");
+}
 
 /// Waits until the process has gone (or is a zombie nobody reaped yet), at most Ms milliseconds.
 void WaitForEnd(uint32_t Pid, int Ms) {
@@ -75,7 +87,9 @@ void TBrowserSetup::SetBrowser(const QString &Browser) {
     FBrowserSource = [Browser] { return Browser; };
 }
 
-QString TBrowserSetup::Browser() const { return FBrowserSource ? FBrowserSource() : kAllBrowsers; }
+QString TBrowserSetup::Browser() const {
+    return FBrowserSource ? FBrowserSource() : kAllBrowsers;
+}
 
 void TBrowserSetup::SetProcessNames(const QString &Family, const QStringList &Names) {
     if (Family == QLatin1String("firefox"))

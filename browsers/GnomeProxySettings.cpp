@@ -17,7 +17,9 @@ struct TUnref {
 };
 using TSettings = std::unique_ptr<GSettings, TUnref>;
 
-TSettings Open(const char *Schema) { return TSettings(g_settings_new(Schema)); }
+TSettings Open(const char *Schema) {
+    return TSettings(g_settings_new(Schema));
+}
 
 QString GetString(GSettings *S, const char *Key) {
     gchar *v = g_settings_get_string(S, Key);

@@ -7,9 +7,9 @@ namespace initext {
 namespace {
 
 struct TLine {
-    qsizetype Start;   // offset of the line in the text
-    qsizetype End;     // offset of its line break (or of the text's end)
-    qsizetype NextAt;  // offset of the next line
+    qsizetype Start;  // offset of the line in the text
+    qsizetype End;    // offset of its line break (or of the text's end)
+    qsizetype NextAt; // offset of the next line
 };
 
 QList<TLine> SplitLines(const QString &Text) {
@@ -41,7 +41,9 @@ QString SectionOf(QStringView Line) {
     return QString();
 }
 
-bool IsComment(QStringView Line) { return Line.startsWith(u';') || Line.startsWith(u'#'); }
+bool IsComment(QStringView Line) {
+    return Line.startsWith(u';') || Line.startsWith(u'#');
+}
 
 bool KeyOf(QStringView Line, const QString &Key, qsizetype *EqualsAt = nullptr) {
     if (IsComment(Line))

@@ -17,7 +17,9 @@ bool ReadText(QString &Text) {
 
 } // namespace
 
-QString TKdeProxySettings::FilePath() { return settingsfile::ConfigHome() + QStringLiteral("/kioslaverc"); }
+QString TKdeProxySettings::FilePath() {
+    return settingsfile::ConfigHome() + QStringLiteral("/kioslaverc");
+}
 
 QString TKdeProxySettings::ParseKdeProxy(const QString &Value) {
     QString v = Value.trimmed();
@@ -53,8 +55,9 @@ bool TKdeProxySettings::Enable(const QString &ProxyServer) {
     QString host;
     int port = 0;
     systemproxy::SplitHostPort(ProxyServer, host, port);
-    const QString value = host.isEmpty() ? QString()
-                                         : QStringLiteral("http://") + host + (port ? QStringLiteral(" %1").arg(port) : QString());
+    const QString value = host.isEmpty()
+                              ? QString()
+                              : QStringLiteral("http://") + host + (port ? QStringLiteral(" %1").arg(port) : QString());
     text = initext::WriteValue(text, kGroup, QStringLiteral("httpProxy"), value);
     text = initext::WriteValue(text, kGroup, QStringLiteral("httpsProxy"), value);
     text = initext::WriteValue(text, kGroup, QStringLiteral("NoProxyFor"), QStringLiteral("local"));
@@ -69,9 +72,10 @@ bool TKdeProxySettings::Enable(const QString &ProxyServer) {
 void TKdeProxySettings::Disable() {
     QString text;
     ReadText(text);
-    settingsfile::WriteAtomically(FilePath(), initext::WriteValue(text, kGroup, QStringLiteral("ProxyType"),
-                                                                  QStringLiteral("0"))
-                                                  .toUtf8());
+    settingsfile::WriteAtomically(
+        FilePath(), initext::WriteValue(text, kGroup, QStringLiteral("ProxyType"), QStringLiteral("0")).toUtf8());
 }
 
-std::unique_ptr<TSystemProxyBackend> systemproxy::CreateKdeBackend() { return std::make_unique<TKdeProxySettings>(); }
+std::unique_ptr<TSystemProxyBackend> systemproxy::CreateKdeBackend() {
+    return std::make_unique<TKdeProxySettings>();
+}

@@ -127,7 +127,10 @@ int ElfClassOfFile(const QString &Path) {
     unsigned char ident[5] = {};
     const ssize_t n = ::read(fd, ident, sizeof ident);
     ::close(fd);
-    if (n != 5 || std::memcmp(ident, "\x7f" "ELF", 4) != 0)
+    if (n != 5 || std::memcmp(ident,
+                              "\x7f"
+                              "ELF",
+                              4) != 0)
         return 0;
     return ident[4] == 1 || ident[4] == 2 ? ident[4] : 0;
 }
@@ -153,8 +156,8 @@ bool SameNameIgnoringAsciiCase(QStringView A, QStringView B) {
 
 TProcessItemLite::TProcessItemLite(TProcessCollection *Collection, const QString &ExeFile, uint32_t ParentProcessID,
                                    uint32_t ProcessID, uint64_t StartTime, uint32_t Uid)
-    : FCollection(Collection), FExeFile(ExeFile.trimmed()), FParentProcessID(ParentProcessID),
-      FProcessID(ProcessID), FStartTime(StartTime), FUid(Uid) {}
+    : FCollection(Collection), FExeFile(ExeFile.trimmed()), FParentProcessID(ParentProcessID), FProcessID(ProcessID),
+      FStartTime(StartTime), FUid(Uid) {}
 
 QString TProcessItemLite::FullPath() const {
     const QByteArray link = "/proc/" + QByteArray::number(FProcessID) + "/exe";
@@ -276,7 +279,9 @@ TProcessItemLite *TProcessCollection::FindByName(const QString &AName) const {
     return nullptr;
 }
 
-TProcessEnumerator TProcessCollection::GetEnumerator() const { return TProcessEnumerator(this); }
+TProcessEnumerator TProcessCollection::GetEnumerator() const {
+    return TProcessEnumerator(this);
+}
 
 void TProcessCollection::UpdateProcesses() {
     struct Stamp {
@@ -326,7 +331,9 @@ TProcessInfoLite::TProcessInfoLite(QObject *Owner)
 
 TProcessInfoLite::~TProcessInfoLite() = default;
 
-bool TProcessInfoLite::Active() const { return FTimer->isActive(); }
+bool TProcessInfoLite::Active() const {
+    return FTimer->isActive();
+}
 
 void TProcessInfoLite::SetActive(bool Value) {
     if (Value) {
@@ -337,7 +344,9 @@ void TProcessInfoLite::SetActive(bool Value) {
     }
 }
 
-int TProcessInfoLite::UpdateInterval() const { return FTimer->interval(); }
+int TProcessInfoLite::UpdateInterval() const {
+    return FTimer->interval();
+}
 
 void TProcessInfoLite::SetUpdateInterval(int Value) {
     if (Value != FTimer->interval())

@@ -64,8 +64,8 @@ public:
 
     int Count() const { return static_cast<int>(FItems.size()); }
     TProcessItemLite *Items(int Index) const { return FItems.at(static_cast<size_t>(Index)).get(); }
-    TProcessItemLite *Add(const QString &ExeFile, uint32_t ParentProcessID, uint32_t ProcessID,
-                          uint64_t StartTime = 0, uint32_t Uid = 0);
+    TProcessItemLite *Add(const QString &ExeFile, uint32_t ParentProcessID, uint32_t ProcessID, uint64_t StartTime = 0,
+                          uint32_t Uid = 0);
     void Clear() { FItems.clear(); }
     QObject *Owner() const { return FOwner; }
 

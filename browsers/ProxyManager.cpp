@@ -169,7 +169,9 @@ void TProxyManager::DisableProxyIE() {
 
 // ---- Opera ----
 
-QString TProxyManager::OperaPrefsFile() { return settingsfile::HomeDir() + QStringLiteral("/.opera/operaprefs.ini"); }
+QString TProxyManager::OperaPrefsFile() {
+    return settingsfile::HomeDir() + QStringLiteral("/.opera/operaprefs.ini");
+}
 
 bool TProxyManager::GetProxyOpera(QString &proxyServer, bool &proxyState) {
     proxyServer.clear();
@@ -321,9 +323,13 @@ bool TProxyManager::EnableProxyFirefox(const QString &proxyServer) {
         return false;
     // HTTPS goes to the relay as CONNECT through the SSL proxy: the relay speaks HTTP only, so
     // leaving it to the SOCKS entry would break every secure page.
-    const std::pair<QString, QString> prefs[] = {
-        {kPrefHttp, host}, {kPrefHttpPort, port},   {kPrefSsl, host},
-        {kPrefSslPort, port}, {kPrefSocks, host}, {kPrefSocksPort, port}, {kPrefType, QStringLiteral("1")}};
+    const std::pair<QString, QString> prefs[] = {{kPrefHttp, host},
+                                                 {kPrefHttpPort, port},
+                                                 {kPrefSsl, host},
+                                                 {kPrefSslPort, port},
+                                                 {kPrefSocks, host},
+                                                 {kPrefSocksPort, port},
+                                                 {kPrefType, QStringLiteral("1")}};
     for (const auto &[name, value] : prefs)
         if (!WritePrefValue(f.Text, name, value))
             return false;

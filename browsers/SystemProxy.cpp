@@ -42,7 +42,9 @@ QString JoinHostPort(const QString &Host, int Port) {
     return Port > 0 ? Host + u':' + QString::number(Port) : Host;
 }
 
-std::unique_ptr<TSystemProxyBackend> CreateNoneBackend() { return std::make_unique<TNoSystemProxy>(); }
+std::unique_ptr<TSystemProxyBackend> CreateNoneBackend() {
+    return std::make_unique<TNoSystemProxy>();
+}
 
 std::unique_ptr<TSystemProxyBackend> CreateDesktopBackend() {
     const QString forced = qEnvironmentVariable("RELAYVANE_SYSTEM_PROXY").trimmed().toLower();

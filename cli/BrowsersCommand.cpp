@@ -48,11 +48,13 @@ const char *const kHelp =
     "Environment: RELAYVANE_SYSTEM_PROXY=gnome|kde|none picks the desktop settings by hand.\n"
     "Exit status: 0 on success; 1 when a browser could not be set up or on a usage error.\n";
 
-const QStringList kBrowsers = {QStringLiteral("all browsers"),    QStringLiteral("google chrome"),
+const QStringList kBrowsers = {QStringLiteral("all browsers"),      QStringLiteral("google chrome"),
                                QStringLiteral("internet explorer"), QStringLiteral("apple safari"),
-                               QStringLiteral("mozilla firefox"), QStringLiteral("opera browser")};
+                               QStringLiteral("mozilla firefox"),   QStringLiteral("opera browser")};
 
-int Fail(const QString &Msg) { return CliFail(QStringLiteral("browsers: ") + Msg); }
+int Fail(const QString &Msg) {
+    return CliFail(QStringLiteral("browsers: ") + Msg);
+}
 
 QJsonObject Place(bool Readable, const QString &Server, bool State, const QString &Where) {
     QJsonObject o;
@@ -70,7 +72,8 @@ QJsonObject Remembered(const char *Suffix) {
         if (!reg.OpenKeyReadOnly(TRegistry::ProgramKey()))
             return o;
         const QString s = QLatin1String(Suffix);
-        const QString changed = QStringLiteral("ProxyServerChanged") + s, server = QStringLiteral("DefaultProxyServer") + s,
+        const QString changed = QStringLiteral("ProxyServerChanged") + s,
+                      server = QStringLiteral("DefaultProxyServer") + s,
                       state = QStringLiteral("DefaultProxyState") + s;
         if (reg.ValueExists(changed))
             o[QStringLiteral("changed")] = reg.ReadInteger(changed) != 0;
@@ -90,21 +93,22 @@ int Status(const QString &Browser, bool Json) {
     bool state = false;
     QJsonObject places;
     bool ok = manager.GetProxyIE(server, state);
-    places[QStringLiteral("system")] = Place(ok, server, state,
-                                             manager.SystemBackend()->Name() + QStringLiteral(": ") +
-                                                 manager.SystemBackend()->Location());
+    places[QStringLiteral("system")] =
+        Place(ok, server, state,
+              manager.SystemBackend()->Name() + QStringLiteral(": ") + manager.SystemBackend()->Location());
     ok = manager.GetProxyFirefox(server, state);
     const QString profile = TProxyManager::FirefoxProfileFolder();
-    QJsonObject firefox = Place(ok, server, state, ok ? TProxyManager::FirefoxPrefsFile()
-                                                      : profile.isEmpty() ? QStringLiteral("no profile found")
-                                                                          : profile + QStringLiteral(" (no prefs.js)"));
+    QJsonObject firefox = Place(ok, server, state,
+                                ok                  ? TProxyManager::FirefoxPrefsFile()
+                                : profile.isEmpty() ? QStringLiteral("no profile found")
+                                                    : profile + QStringLiteral(" (no prefs.js)"));
     if (!profile.isEmpty())
         firefox[QStringLiteral("running")] = QFileInfo(profile + QStringLiteral("/lock")).isSymLink() ||
                                              QFileInfo::exists(profile + QStringLiteral("/lock"));
     places[QStringLiteral("firefox")] = firefox;
     ok = manager.GetProxyOpera(server, state);
-    places[QStringLiteral("opera")] = Place(ok, server, state, TProxyManager::OperaPrefsFile() +
-                                                                   (ok ? QString() : QStringLiteral(" (missing)")));
+    places[QStringLiteral("opera")] =
+        Place(ok, server, state, TProxyManager::OperaPrefsFile() + (ok ? QString() : QStringLiteral(" (missing)")));
     QJsonObject remembered;
     remembered[QStringLiteral("system")] = Remembered("IE");
     remembered[QStringLiteral("firefox")] = Remembered("FF");
@@ -218,7 +222,8 @@ int Run(const QStringList &Args) {
         browser = config.Browser();
     }
     if (!kBrowsers.contains(browser))
-        return Fail(QStringLiteral("unknown browser '%1'; one of: %2").arg(browser, kBrowsers.join(QStringLiteral(", "))));
+        return Fail(
+            QStringLiteral("unknown browser '%1'; one of: %2").arg(browser, kBrowsers.join(QStringLiteral(", "))));
 
     if (command == QLatin1String("status"))
         return Status(browser, json);

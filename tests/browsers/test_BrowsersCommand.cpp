@@ -51,8 +51,9 @@ QByteArray Normalised(QByteArray Out, const TSandboxHome &Sandbox) {
 }
 
 void PutBrowsers(const TSandboxHome &Sandbox) {
-    Sandbox.Put(QStringLiteral(".mozilla/firefox/profiles.ini"),
-                "[Install4F96D1932A9F858E]\nDefault=abcd.default-esr\n\n[Profile0]\nPath=abcd.default-esr\nDefault=1\n");
+    Sandbox.Put(
+        QStringLiteral(".mozilla/firefox/profiles.ini"),
+        "[Install4F96D1932A9F858E]\nDefault=abcd.default-esr\n\n[Profile0]\nPath=abcd.default-esr\nDefault=1\n");
     Sandbox.Put(QStringLiteral(".mozilla/firefox/abcd.default-esr/prefs.js"),
                 "user_pref(\"network.proxy.http\", \"10.0.0.1\");\nuser_pref(\"network.proxy.http_port\", 8080);\n"
                 "user_pref(\"network.proxy.type\", 1);\n");
@@ -64,17 +65,21 @@ TEST(BrowsersCommand, StatusSetupRestoreRoundTrip) {
     const TCliEnv env(sandbox);
     PutBrowsers(sandbox);
     QByteArray out, err;
-    ASSERT_EQ(RunProgram(kCli, {QStringLiteral("browsers"), QStringLiteral("status")}, &out, &err), 0) << err.constData();
-    EXPECT_EQ(Normalised(out, sandbox), ReadFile(DataPath(QStringLiteral("browsers"), QStringLiteral("status-before.golden"))));
+    ASSERT_EQ(RunProgram(kCli, {QStringLiteral("browsers"), QStringLiteral("status")}, &out, &err), 0)
+        << err.constData();
+    EXPECT_EQ(Normalised(out, sandbox),
+              ReadFile(DataPath(QStringLiteral("browsers"), QStringLiteral("status-before.golden"))));
 
-    ASSERT_EQ(RunProgram(kCli, {QStringLiteral("browsers"), QStringLiteral("setup"), QStringLiteral("--browser"),
-                                QStringLiteral("google chrome")},
+    ASSERT_EQ(RunProgram(kCli,
+                         {QStringLiteral("browsers"), QStringLiteral("setup"), QStringLiteral("--browser"),
+                          QStringLiteral("google chrome")},
                          &out, &err),
               0)
         << err.constData();
     EXPECT_EQ(out, QByteArray("set up google chrome: browsers point at 127.0.0.1:3128\n"));
     ASSERT_EQ(RunProgram(kCli, {QStringLiteral("browsers")}, &out, &err), 0) << err.constData();
-    EXPECT_EQ(Normalised(out, sandbox), ReadFile(DataPath(QStringLiteral("browsers"), QStringLiteral("status-setup.golden"))));
+    EXPECT_EQ(Normalised(out, sandbox),
+              ReadFile(DataPath(QStringLiteral("browsers"), QStringLiteral("status-setup.golden"))));
     // What another program on the desktop reads: the keyfile backend's file.
     const QByteArray keyfile = ReadFile(sandbox.Config() + QStringLiteral("/glib-2.0/settings/keyfile"));
     EXPECT_TRUE(keyfile.contains("mode='manual'")) << keyfile.constData();
@@ -86,11 +91,12 @@ TEST(BrowsersCommand, StatusSetupRestoreRoundTrip) {
               0)
         << err.constData();
     ASSERT_EQ(RunProgram(kCli, {QStringLiteral("browsers")}, &out, &err), 0) << err.constData();
-    EXPECT_EQ(Normalised(out, sandbox), ReadFile(DataPath(QStringLiteral("browsers"), QStringLiteral("status-before.golden"))));
+    EXPECT_EQ(Normalised(out, sandbox),
+              ReadFile(DataPath(QStringLiteral("browsers"), QStringLiteral("status-before.golden"))));
 
-    ASSERT_EQ(RunProgram(kCli, {QStringLiteral("browsers"), QStringLiteral("status"), QStringLiteral("--json")}, &out,
-                         &err),
-              0);
+    ASSERT_EQ(
+        RunProgram(kCli, {QStringLiteral("browsers"), QStringLiteral("status"), QStringLiteral("--json")}, &out, &err),
+        0);
     EXPECT_TRUE(out.contains("\"relay\": \"127.0.0.1:3128\"")) << out.constData();
 }
 

@@ -20,9 +20,9 @@ class IniRead : public ::testing::TestWithParam<ReadCase> {};
 TEST_P(IniRead, FindsTheFirstSectionAndKey) {
     const ReadCase &c = GetParam();
     QString value = QStringLiteral("unchanged");
-    EXPECT_EQ(initext::ReadValue(QString::fromUtf8(c.Text), QString::fromUtf8(c.Section), QString::fromUtf8(c.Key),
-                                 value),
-              c.Found);
+    EXPECT_EQ(
+        initext::ReadValue(QString::fromUtf8(c.Text), QString::fromUtf8(c.Section), QString::fromUtf8(c.Key), value),
+        c.Found);
     if (c.Found) {
         EXPECT_EQ(value, QString::fromUtf8(c.Value));
     }
@@ -60,11 +60,11 @@ TEST_P(IniWrite, ChangesOneValueOnly) {
     QString before = QString::fromUtf8(c.Before);
     if (QByteArray(c.Before).startsWith("\xEF\xBB\xBF"))
         before.prepend(QChar(0xFEFF));
-    EXPECT_EQ(initext::WriteValue(before, QString::fromUtf8(c.Section),
-                                  QString::fromUtf8(c.Key), QString::fromUtf8(c.Value))
-                  .toUtf8()
-                  .toStdString(),
-              std::string(c.After));
+    EXPECT_EQ(
+        initext::WriteValue(before, QString::fromUtf8(c.Section), QString::fromUtf8(c.Key), QString::fromUtf8(c.Value))
+            .toUtf8()
+            .toStdString(),
+        std::string(c.After));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -77,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"add_key_last_line_without_break", "[Proxy]\nA=1", "Proxy", "B", "2", "[Proxy]\nA=1\nB=2\n"},
         WriteCase{"new_section_after_blank_line", "[X]\nA=1\n", "Proxy", "Use HTTP", "1",
                   "[X]\nA=1\n\n[Proxy]\nUse HTTP=1\n"},
-        WriteCase{"new_section_crlf_no_final_break", "[X]\r\nA=1", "Proxy", "K", "v", "[X]\r\nA=1\r\n\r\n[Proxy]\r\nK=v\r\n"},
+        WriteCase{"new_section_crlf_no_final_break", "[X]\r\nA=1", "Proxy", "K", "v",
+                  "[X]\r\nA=1\r\n\r\n[Proxy]\r\nK=v\r\n"},
         WriteCase{"empty_text", "", "Proxy", "K", "v", "[Proxy]\nK=v\n"},
         WriteCase{"bom_kept", "\xEF\xBB\xBF[Proxy]\nK=1\n", "Proxy", "K", "2", "\xEF\xBB\xBF[Proxy]\nK=2\n"},
         // A last line that ends in a lone CR has no line break yet: the new key must not join it.

@@ -41,9 +41,13 @@ TEST(ProcessCollection, FindByNameComparesWholeNamesIgnoringAsciiCase) {
         int Pid; // 0: not found
     } cases[] = {
         {u"FIREFOX.EXE", 10}, // first of two equal names
-        {u"firefox.exe", 10},  {u"fox.exe", 0},  {u"firefox", 0}, {u"FIREFOX-ESR", 12},
-        {u"\u00c4PP", 0},       // only ASCII letters fold
-        {u"\u00e4pp", 13},     {u"padded", 14}, // blanks are trimmed when items are made
+        {u"firefox.exe", 10},
+        {u"fox.exe", 0},
+        {u"firefox", 0},
+        {u"FIREFOX-ESR", 12},
+        {u"\u00c4PP", 0}, // only ASCII letters fold
+        {u"\u00e4pp", 13},
+        {u"padded", 14}, // blanks are trimmed when items are made
         {u"", 0},
     };
     for (const auto &c : cases) {
@@ -179,7 +183,10 @@ TEST(ProcessInfoLite, CancelledRefreshLeavesTheListAlone) {
 TEST(ProcessInfoLite, ElfClassOfExecutables) {
     QTemporaryDir dir;
     const QString elf32 = dir.filePath(QStringLiteral("elf32"));
-    testsupport::WriteFile(elf32, QByteArray("\x7f" "ELF\x01\x01\x01", 7) + QByteArray(57, '\0'));
+    testsupport::WriteFile(elf32, QByteArray("\x7f"
+                                             "ELF\x01\x01\x01",
+                                             7) +
+                                      QByteArray(57, '\0'));
     const QString text = dir.filePath(QStringLiteral("script"));
     testsupport::WriteFile(text, "#!/bin/sh\n");
     EXPECT_EQ(processinfo::ElfClassOfFile(QStringLiteral("/bin/sleep")), sizeof(void *) == 8 ? 2 : 1);

@@ -37,21 +37,21 @@ TEST_P(PrefRead, TakesTheTextBetweenCommaAndParenthesis) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PrefRead,
-    ::testing::Values(
-        PrefReadCase{"string", "user_pref(\"network.proxy.http\", \"127.0.0.1\");\r\n", "network.proxy.http", true,
-                     "127.0.0.1"},
-        PrefReadCase{"number", "user_pref(\"network.proxy.http_port\", 3128);\r\n", "network.proxy.http_port", true,
-                     "3128"},
-        PrefReadCase{"name_with_quote_only", "user_pref(\"network.proxy.http_port\", 3128);\r\n",
-                     "network.proxy.http", false, ""},
-        PrefReadCase{"second_line", "user_pref(\"network.proxy.socks_port\", 1);\r\nuser_pref(\"network.proxy.socks\", "
-                                    "\"h\");\r\n",
-                     "network.proxy.socks", true, "h"},
-        PrefReadCase{"blanks_and_quotes_removed", "user_pref(\"a\",   \"x\"\"y\"  );", "a", true, "xy"},
-        PrefReadCase{"no_comma", "user_pref(\"a\")", "a", false, ""},
-        PrefReadCase{"no_parenthesis", "user_pref(\"a\", 1;", "a", false, ""},
-        PrefReadCase{"first_occurrence", "user_pref(\"a\", 1);\r\nuser_pref(\"a\", 2);", "a", true, "1"},
-        PrefReadCase{"case_matters", "user_pref(\"A\", 1);", "a", false, ""}),
+    ::testing::Values(PrefReadCase{"string", "user_pref(\"network.proxy.http\", \"127.0.0.1\");\r\n",
+                                   "network.proxy.http", true, "127.0.0.1"},
+                      PrefReadCase{"number", "user_pref(\"network.proxy.http_port\", 3128);\r\n",
+                                   "network.proxy.http_port", true, "3128"},
+                      PrefReadCase{"name_with_quote_only", "user_pref(\"network.proxy.http_port\", 3128);\r\n",
+                                   "network.proxy.http", false, ""},
+                      PrefReadCase{"second_line",
+                                   "user_pref(\"network.proxy.socks_port\", 1);\r\nuser_pref(\"network.proxy.socks\", "
+                                   "\"h\");\r\n",
+                                   "network.proxy.socks", true, "h"},
+                      PrefReadCase{"blanks_and_quotes_removed", "user_pref(\"a\",   \"x\"\"y\"  );", "a", true, "xy"},
+                      PrefReadCase{"no_comma", "user_pref(\"a\")", "a", false, ""},
+                      PrefReadCase{"no_parenthesis", "user_pref(\"a\", 1;", "a", false, ""},
+                      PrefReadCase{"first_occurrence", "user_pref(\"a\", 1);\r\nuser_pref(\"a\", 2);", "a", true, "1"},
+                      PrefReadCase{"case_matters", "user_pref(\"A\", 1);", "a", false, ""}),
     [](const auto &info) { return std::string(info.param.Name); });
 
 struct PrefWriteCase {
@@ -89,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "network.proxy.http", "h", true,
                       "user_pref(\"network.proxy.http_port\", 1);\r\nuser_pref(\"network.proxy.http\", \"h\");"},
         PrefWriteCase{"no_comma_fails", "// network.proxy.type\"", "network.proxy.type", "1", false, ""},
-        PrefWriteCase{"no_parenthesis_fails", "user_pref(\"network.proxy.type\", 1;", "network.proxy.type", "0",
-                      false, ""}),
+        PrefWriteCase{"no_parenthesis_fails", "user_pref(\"network.proxy.type\", 1;", "network.proxy.type", "0", false,
+                      ""}),
     [](const auto &info) { return std::string(info.param.Name); });
 
 // ---- Firefox in a sandbox HOME ----
@@ -107,7 +107,9 @@ protected:
         QDir().mkpath(FSandbox.Home() + QStringLiteral("/.mozilla/firefox/wxyz.default"));
         FPrefs = FSandbox.Home() + QStringLiteral("/.mozilla/firefox/abcd.default-esr/prefs.js");
     }
-    void PutPrefs(const QByteArray &Bytes) { FSandbox.Put(QStringLiteral(".mozilla/firefox/abcd.default-esr/prefs.js"), Bytes); }
+    void PutPrefs(const QByteArray &Bytes) {
+        FSandbox.Put(QStringLiteral(".mozilla/firefox/abcd.default-esr/prefs.js"), Bytes);
+    }
 
     TSandboxHome FSandbox;
     TProxyManager FManager{systemproxy::CreateNoneBackend()};
@@ -189,7 +191,8 @@ TEST_F(Firefox, UneditedLinesKeepTheirBytesAndTheFileItsPermissions) {
     // Bytes that are no UTF-8 come back as they were.
     PutPrefs("user_pref(\"y\", \"\xFF\xFE\");\n");
     FManager.DisableProxyFirefox();
-    EXPECT_EQ(ReadFile(FPrefs), QByteArray("user_pref(\"y\", \"\xFF\xFE\");\r\n\r\nuser_pref(\"network.proxy.type\", 0);"));
+    EXPECT_EQ(ReadFile(FPrefs),
+              QByteArray("user_pref(\"y\", \"\xFF\xFE\");\r\n\r\nuser_pref(\"network.proxy.type\", 0);"));
 }
 
 TEST(FirefoxProfile, FoundThroughInstallSectionsDefaultMarksAndBothRoots) {
@@ -198,7 +201,7 @@ TEST(FirefoxProfile, FoundThroughInstallSectionsDefaultMarksAndBothRoots) {
         const char *Root; // relative to HOME
         QByteArray ProfilesIni;
         QByteArray InstallsIni;
-        const char *Folders; // ';'-separated folders to create under the root
+        const char *Folders;  // ';'-separated folders to create under the root
         const char *Expected; // relative to the root; "" none; starting with '/' absolute under HOME
     } cases[] = {
         {"install_section_wins", ".mozilla/firefox", kProfilesIni, "", "abcd.default-esr;wxyz.default",
@@ -229,7 +232,7 @@ TEST(FirefoxProfile, FoundThroughInstallSectionsDefaultMarksAndBothRoots) {
             QDir().mkpath(root + u'/' + f);
         QDir().mkpath(sandbox.Home() + QStringLiteral("/elsewhere"));
         const QString expected = QString::fromLatin1(c.Expected);
-        const QString want = expected.isEmpty()             ? QString()
+        const QString want = expected.isEmpty()          ? QString()
                              : expected.startsWith(u'/') ? sandbox.Home() + expected
                                                          : root + u'/' + expected;
         EXPECT_EQ(TProxyManager::FirefoxProfileFolder(), want);
@@ -267,16 +270,18 @@ TEST(Opera, EnableGetDisableOnItsPreferences) {
     EXPECT_EQ(server, QStringLiteral("10.0.0.1:8080"));
     EXPECT_FALSE(state);
     EXPECT_TRUE(manager.EnableProxyOpera(QStringLiteral("127.0.0.1:3128")));
-    EXPECT_EQ(ReadFile(ini).toStdString(), "Opera Preferences version 2.1\n\n[User Prefs]\nLanguage Files Directory=\n\n"
-                                           "[Proxy]\nHTTP server=127.0.0.1:3128\nUse HTTP=1\nUse HTTPS=1\n"
-                                           "HTTPS server=127.0.0.1:3128\n");
+    EXPECT_EQ(ReadFile(ini).toStdString(),
+              "Opera Preferences version 2.1\n\n[User Prefs]\nLanguage Files Directory=\n\n"
+              "[Proxy]\nHTTP server=127.0.0.1:3128\nUse HTTP=1\nUse HTTPS=1\n"
+              "HTTPS server=127.0.0.1:3128\n");
     EXPECT_TRUE(manager.GetProxyOpera(server, state));
     EXPECT_EQ(server, QStringLiteral("127.0.0.1:3128"));
     EXPECT_TRUE(state);
     manager.DisableProxyOpera();
-    EXPECT_EQ(ReadFile(ini).toStdString(), "Opera Preferences version 2.1\n\n[User Prefs]\nLanguage Files Directory=\n\n"
-                                           "[Proxy]\nHTTP server=127.0.0.1:3128\nUse HTTP=0\nUse HTTPS=0\n"
-                                           "HTTPS server=127.0.0.1:3128\n");
+    EXPECT_EQ(ReadFile(ini).toStdString(),
+              "Opera Preferences version 2.1\n\n[User Prefs]\nLanguage Files Directory=\n\n"
+              "[Proxy]\nHTTP server=127.0.0.1:3128\nUse HTTP=0\nUse HTTPS=0\n"
+              "HTTPS server=127.0.0.1:3128\n");
 }
 
 TEST(Opera, NoFileIsNoError) {

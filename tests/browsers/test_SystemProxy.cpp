@@ -40,8 +40,12 @@ TEST(SystemProxy, HostAndPortTexts) {
     struct {
         const char *Text, *Host;
         int Port;
-    } cases[] = {{"127.0.0.1:3128", "127.0.0.1", 3128}, {"proxy.lan", "proxy.lan", 0}, {"h:", "h", 0},
-                 {"h:x", "h", 0},        {"", "", 0},                       {" h:8080 ", "h", 8080},
+    } cases[] = {{"127.0.0.1:3128", "127.0.0.1", 3128},
+                 {"proxy.lan", "proxy.lan", 0},
+                 {"h:", "h", 0},
+                 {"h:x", "h", 0},
+                 {"", "", 0},
+                 {" h:8080 ", "h", 8080},
                  {"h:70000", "h", 0}};
     for (const auto &c : cases) {
         QString host;

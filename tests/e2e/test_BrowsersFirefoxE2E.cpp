@@ -173,11 +173,12 @@ TEST(FirefoxE2E, PreparedProfileGoesThroughTheRelayAndDirectlyAfterRestore) {
     const int relayPort = testsupport::FreeTcpPort();
     const QString relayLog = sandbox.Home() + QStringLiteral("/relay.log");
     ChildProcess relay;
-    ASSERT_TRUE(relay.Start(QStringLiteral(RELAYVANE_CLI),
-                            {QStringLiteral("relay"), QStringLiteral("--port"), QString::number(relayPort),
-                             QStringLiteral("--debug"), QStringLiteral("--gateway"), QStringLiteral("127.0.0.1:1"),
-                             QStringLiteral("--hosts"), QStringLiteral("a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q,r,s,t,u,v,w,x,y,z")},
-                            relayLog));
+    ASSERT_TRUE(
+        relay.Start(QStringLiteral(RELAYVANE_CLI),
+                    {QStringLiteral("relay"), QStringLiteral("--port"), QString::number(relayPort),
+                     QStringLiteral("--debug"), QStringLiteral("--gateway"), QStringLiteral("127.0.0.1:1"),
+                     QStringLiteral("--hosts"), QStringLiteral("a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q,r,s,t,u,v,w,x,y,z")},
+                    relayLog));
     ASSERT_TRUE(testsupport::WaitForPort(relayPort));
 
     // Prepared the way the program prepares Firefox, with the relay on the test's own port.
@@ -218,9 +219,8 @@ TEST(FirefoxE2E, PreparedProfileGoesThroughTheRelayAndDirectlyAfterRestore) {
     EXPECT_FALSE(state);
     {
         ChildProcess browser;
-        ASSERT_TRUE(
-            browser.Start(firefox, common + QStringList{QStringLiteral("http://") + base + QStringLiteral("/direct")},
-                          ffLog));
+        ASSERT_TRUE(browser.Start(
+            firefox, common + QStringList{QStringLiteral("http://") + base + QStringLiteral("/direct")}, ffLog));
         EXPECT_TRUE(PollFor(120, [&] { return origin.Saw("/direct"); })) << ReadLog(ffLog).toStdString();
         browser.Stop();
     }
