@@ -264,15 +264,23 @@ bool TProxyManager::ReadPrefsText(const QString &Path, QString &Text, bool *IsUt
     return true;
 }
 
+namespace {
+
+// The value of a pref whose name ends at At: between the next "," and the ")" after it.
+bool PrefValueSpan(const QString &Text, qsizetype At, qsizetype &Comma, qsizetype &Paren) {
+    Comma = Text.indexOf(u',', At);
+    if (Comma < 0)
+        return false;
+    Paren = Text.indexOf(u')', Comma + 1);
+    return Paren >= 0;
+}
+
+} // namespace
+
 bool TProxyManager::ReadPrefValue(const QString &Text, const QString &Name, QString &Value) {
     const qsizetype at = Text.indexOf(Name + u'"');
-    if (at < 0)
-        return false;
-    const qsizetype comma = Text.indexOf(u',', at + Name.size() + 1);
-    if (comma < 0)
-        return false;
-    const qsizetype paren = Text.indexOf(u')', comma + 1);
-    if (paren < 0)
+    qsizetype comma = 0, paren = 0;
+    if (at < 0 || !PrefValueSpan(Text, at + Name.size() + 1, comma, paren))
         return false;
     Value = TrimControl(QStringView(Text).mid(comma + 1, paren - comma - 1));
     Value.remove(u'"');
@@ -287,11 +295,8 @@ bool TProxyManager::WritePrefValue(QString &Text, const QString &Name, const QSt
         Text += QStringLiteral("\r\nuser_pref(\"") + Name + QStringLiteral("\", ") + rendered + QStringLiteral(");");
         return true;
     }
-    const qsizetype comma = Text.indexOf(u',', at + Name.size() + 1);
-    if (comma < 0)
-        return false;
-    const qsizetype paren = Text.indexOf(u')', comma + 1);
-    if (paren < 0)
+    qsizetype comma = 0, paren = 0;
+    if (!PrefValueSpan(Text, at + Name.size() + 1, comma, paren))
         return false;
     Text = Text.left(comma + 1) + u' ' + rendered + Text.mid(paren);
     return true;

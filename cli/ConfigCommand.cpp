@@ -3,6 +3,7 @@
 
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "cli/CliCommand.h"
+#include "cli/CliJson.h"
 #include "config/ConfigFile.h"
 #include "config/ProgramConfig.h"
 #include "platform/StringList.h"
@@ -184,44 +185,9 @@ void ShowObject(QTextStream &Out, const QObject *Obj, const QString &Prefix) {
 
 // ---- JSON output (our own writer: the keys stay in saving order) ----
 
-void JsonString(QByteArray &Out, const QString &S) {
-    Out += '"';
-    for (const QChar c : S) {
-        const char16_t u = c.unicode();
-        switch (u) {
-        case u'"':
-            Out += "\\\"";
-            break;
-        case u'\\':
-            Out += "\\\\";
-            break;
-        case u'\n':
-            Out += "\\n";
-            break;
-        case u'\r':
-            Out += "\\r";
-            break;
-        case u'\t':
-            Out += "\\t";
-            break;
-        default:
-            if (u < 0x20 || (u >= 0xD800 && u <= 0xDFFF)) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u));
-                Out += buf;
-            } else if (u < 0x80) {
-                Out += static_cast<char>(u);
-            } else {
-                Out += QString(c).toUtf8();
-            }
-        }
-    }
-    Out += '"';
-}
-
 void JsonScalar(QByteArray &Out, const QMetaProperty &P, const QVariant &V) {
     if (P.isEnumType()) {
-        JsonString(Out, ScalarText(P, V));
+        AppendJsonString(Out, ScalarText(P, V));
         return;
     }
     switch (V.metaType().id()) {
@@ -242,13 +208,13 @@ void JsonScalar(QByteArray &Out, const QMetaProperty &P, const QVariant &V) {
         const QStringList l = V.toStringList();
         for (qsizetype i = 0; i < l.size(); ++i) {
             Out += i ? ", " : "";
-            JsonString(Out, l[i]);
+            AppendJsonString(Out, l[i]);
         }
         Out += ']';
         break;
     }
     default:
-        JsonString(Out, V.toString());
+        AppendJsonString(Out, V.toString());
         break;
     }
 }
@@ -293,7 +259,7 @@ void JsonLines(QByteArray &Out, const TStringList &Lines, const QByteArray &Inde
     Out += "[\n";
     for (int i = 0; i < Lines.Count(); ++i) {
         Out += Indent + "  ";
-        JsonString(Out, Lines[i]);
+        AppendJsonString(Out, Lines[i]);
         Out += i + 1 < Lines.Count() ? ",\n" : "\n";
     }
     Out += Indent + "]";

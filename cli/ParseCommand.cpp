@@ -2,6 +2,7 @@
 
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "cli/CliCommand.h"
+#include "cli/CliJson.h"
 #include "platform/SysUtils.h"
 
 #include <QFile>
@@ -87,47 +88,6 @@ public:
         QTextStream(stderr) << line << Qt::endl;
     }
 };
-
-void AppendJsonString(QByteArray &Out, const QString &S) {
-    Out += '"';
-    for (const QChar c : S) {
-        const char16_t u = c.unicode();
-        switch (u) {
-        case u'"':
-            Out += "\\\"";
-            break;
-        case u'\\':
-            Out += "\\\\";
-            break;
-        case u'\n':
-            Out += "\\n";
-            break;
-        case u'\r':
-            Out += "\\r";
-            break;
-        case u'\t':
-            Out += "\\t";
-            break;
-        case u'\b':
-            Out += "\\b";
-            break;
-        case u'\f':
-            Out += "\\f";
-            break;
-        default:
-            if (u < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u));
-                Out += buf;
-            } else if (u < 0x80) {
-                Out += static_cast<char>(u);
-            } else {
-                Out += QString(c).toUtf8();
-            }
-        }
-    }
-    Out += '"';
-}
 
 void AppendJsonNumber(QByteArray &Out, double V) {
     if (std::isfinite(V))

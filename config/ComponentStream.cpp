@@ -500,35 +500,32 @@ struct TValue {
     quint64 E = 0; // enumeration value in the low bytes
 };
 
+/// Where a property of P's kind lives in V (a float property goes through F); null for other kinds.
+void *ValueSlot(const TPropInfo &P, TValue &V, float &F) {
+    switch (P.Kind) {
+    case TKind::Boolean:
+        return &V.B;
+    case TKind::Integer:
+        return &V.I;
+    case TKind::Float:
+        return P.IsFloat ? static_cast<void *>(&F) : &V.D;
+    case TKind::String:
+        return &V.S;
+    case TKind::StringList:
+        return &V.L;
+    case TKind::Enum:
+        return &V.E;
+    default:
+        return nullptr;
+    }
+}
+
 /// Reads a value property of an object (IsGadget false) or of a gadget.
 void ReadProp(const TPropInfo &P, const void *Target, bool IsGadget, TValue &V) {
     if (IsGadget && P.Call) {
-        void *data = nullptr;
         float f = 0;
-        switch (P.Kind) {
-        case TKind::Boolean:
-            data = &V.B;
-            break;
-        case TKind::Integer:
-            data = &V.I;
-            break;
-        case TKind::Float:
-            data = P.IsFloat ? static_cast<void *>(&f) : &V.D;
-            break;
-        case TKind::String:
-            data = &V.S;
-            break;
-        case TKind::StringList:
-            data = &V.L;
-            break;
-        case TKind::Enum:
-            V.E = 0;
-            data = &V.E;
-            break;
-        default:
-            break;
-        }
-        if (data) {
+        V.E = 0;
+        if (void *data = ValueSlot(P, V, f)) {
             int status = -1;
             void *argv[] = {data, nullptr, &status};
             P.Call(reinterpret_cast<QObject *>(const_cast<void *>(Target)), QMetaObject::ReadProperty, P.Relative,
@@ -568,29 +565,9 @@ void ReadProp(const TPropInfo &P, const void *Target, bool IsGadget, TValue &V) 
 /// Sets a value property; false when the property refused it.
 bool WriteProp(const TPropInfo &P, void *Target, bool IsGadget, TValue &V) {
     float f = static_cast<float>(V.D);
-    void *data = nullptr;
-    switch (P.Kind) {
-    case TKind::Boolean:
-        data = &V.B;
-        break;
-    case TKind::Integer:
-        data = &V.I;
-        break;
-    case TKind::Float:
-        data = P.IsFloat ? static_cast<void *>(&f) : &V.D;
-        break;
-    case TKind::String:
-        data = &V.S;
-        break;
-    case TKind::StringList:
-        data = &V.L;
-        break;
-    case TKind::Enum:
-        data = &V.E;
-        break;
-    default:
+    void *data = ValueSlot(P, V, f);
+    if (!data)
         return false;
-    }
     if (IsGadget && P.Call) {
         int status = -1;
         int flags = 0;
