@@ -165,11 +165,19 @@ QString TRegistry::DefaultFileName() {
 
 TRegistry::TData TRegistry::Load() const {
     TData data;
-    QFile f(FFileName);
-    if (!f.exists())
-        return data;
-    if (!f.open(QIODevice::ReadOnly))
+    // Open first and take "no such file" from the open itself: a separate existence check can
+    // answer "missing" while another process renames its new copy into place.
+    const int fd = ::open(QFile::encodeName(FFileName).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return data;
+        throw ERegistryException(QStringLiteral("Cannot read %1: %2").arg(FFileName, ErrnoText()));
+    }
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw ERegistryException(QStringLiteral("Cannot read %1: %2").arg(FFileName, f.errorString()));
+    }
     // Lines that cannot be read are skipped: a hand-edited mistake costs that line, not the store.
     TData::TKey *key = data.Find(QString());
     const QList<QByteArray> lines = f.readAll().split('\n');

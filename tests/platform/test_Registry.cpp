@@ -196,6 +196,15 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesOldOrNewValues) {
             }
             _exit(1);
         }
+        // Whatever happens below, the writer must not outlive this round: an orphan that keeps
+        // writing would also hold the test's output open.
+        struct TReaper {
+            pid_t Pid;
+            ~TReaper() {
+                if (::kill(Pid, SIGKILL) == 0)
+                    waitpid(Pid, nullptr, 0);
+            }
+        } reaper{pid};
         // Let it get going, a little further each time, then kill it without warning.
         for (int i = 0; i < 1000; ++i) {
             TRegistry reg(File());
