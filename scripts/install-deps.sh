@@ -35,12 +35,14 @@ pkgs=(
 )
 # The desktop proxy settings (GSettings through GIO, and the schema they are written against).
 pkgs+=(libglib2.0-dev gsettings-desktop-schemas)
+# Global hotkeys grab keys on the X root window through xcb (the headless program has them too).
+pkgs+=(libxcb1-dev libxcb-keysyms1-dev)
 if [ "$want_gui" = 1 ]; then
-    pkgs+=(libxcb1-dev libxcb-keysyms1-dev libgl-dev)
+    pkgs+=(libgl-dev)
 fi
 if [ "$want_test" = 1 ]; then
     pkgs+=(tinyproxy squid apache2-utils xvfb xauth clang libclang-rt-14-dev procps iproute2)
-    pkgs+=(firefox-esr)
+    pkgs+=(firefox-esr xdotool x11-utils trayer)
 fi
 
 missing=()
