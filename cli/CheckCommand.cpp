@@ -7,6 +7,7 @@
 #include "checker/Marlo.Common.ProxyTest.h"
 #include "checker/ProxyRating.h"
 #include "cli/CliCommand.h"
+#include "cli/ProgressLine.h"
 #include "config/ConfigFile.h"
 #include "config/ProgramConfig.h"
 #include "platform/SysUtils.h"
@@ -24,7 +25,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -69,37 +69,28 @@ void OnSigint(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-/// "checked / total, alive so far" on one terminal line; silent when stderr is not a terminal.
+/// "checked / total, alive so far" on one terminal line.
 class TCheckProgress {
 public:
-    explicit TCheckProgress(int Total) : FEnabled(isatty(STDERR_FILENO) == 1), FTotal(Total) {}
-    ~TCheckProgress() { Clear(); }
+    explicit TCheckProgress(int Total) : FTotal(Total) {}
     void Done(bool Alive) {
         ++FChecked;
         FAlive += Alive ? 1 : 0;
         Show();
     }
     void Show() {
-        if (!FEnabled)
-            return;
         const int width = 30;
         const int filled = FTotal > 0 ? width * FChecked / FTotal : width;
-        std::fprintf(stderr, "\rChecking proxies [%s%s] %d / %d, alive %d\033[K", QByteArray(filled, '#').constData(),
-                     QByteArray(width - filled, ' ').constData(), FChecked, FTotal, FAlive);
-        std::fflush(stderr);
-        FShown = true;
+        FLine.Show(QStringLiteral("Checking proxies [%1%2] %3 / %4, alive %5")
+                       .arg(QString(filled, u'#'), QString(width - filled, u' '))
+                       .arg(FChecked)
+                       .arg(FTotal)
+                       .arg(FAlive));
     }
-    void Clear() {
-        if (FShown) {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
-            FShown = false;
-        }
-    }
+    void Clear() { FLine.Clear(); }
 
 private:
-    bool FEnabled;
-    bool FShown = false;
+    TProgressLine FLine;
     int FTotal;
     int FChecked = 0;
     int FAlive = 0;

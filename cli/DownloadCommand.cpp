@@ -4,6 +4,7 @@
 
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "cli/CliCommand.h"
+#include "cli/ProgressLine.h"
 #include "config/ConfigFile.h"
 #include "config/ProgramConfig.h"
 #include "platform/ServiceEndpoints.h"
@@ -14,8 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -58,13 +57,12 @@ struct TServiceWarning : IWarningSink {
     }
 };
 
-/// A one-line progress display on a terminal; silent when stderr is not one.
+/// Bytes received so far on one terminal line, at most ten times a second.
 class TProgress {
 public:
-    TProgress() : FEnabled(isatty(STDERR_FILENO) == 1) { FTimer.start(); }
-    ~TProgress() { Clear(); }
+    TProgress() { FTimer.start(); }
     bool Update(qint64 Received, qint64 Total) {
-        if (!FEnabled || Received <= 0 || (FTimer.elapsed() < 100 && Received != Total))
+        if (!FLine.Enabled() || Received <= 0 || (FTimer.elapsed() < 100 && Received != Total))
             return true;
         FTimer.restart();
         QString line = QStringLiteral("Downloading proxy list... %1 KiB").arg(double(Received) / 1024.0, 0, 'f', 1);
@@ -72,22 +70,13 @@ public:
             line += QStringLiteral(" of %1 KiB (%2%)")
                         .arg(double(Total) / 1024.0, 0, 'f', 1)
                         .arg(int(100 * Received / Total));
-        std::fprintf(stderr, "\r%s\033[K", line.toLocal8Bit().constData());
-        std::fflush(stderr);
-        FShown = true;
+        FLine.Show(line);
         return true;
     }
-    void Clear() {
-        if (FShown) {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
-            FShown = false;
-        }
-    }
+    void Clear() { FLine.Clear(); }
 
 private:
-    bool FEnabled;
-    bool FShown = false;
+    TProgressLine FLine;
     QElapsedTimer FTimer;
 };
 

@@ -21,6 +21,21 @@ QByteArray ReadResource(const QString &name) {
     return f.readAll();
 }
 
+// Splits a "first;second;rest" line of the import files into at most three fields (the last keeps
+// any further ';'); returns how many fields the line has.
+int SplitCsvLine(QStringView Line, QStringView (&Fields)[3]) {
+    int n = 0;
+    for (; n < 2; ++n) {
+        const qsizetype at = Line.indexOf(u';');
+        if (at < 0)
+            break;
+        Fields[n] = Line.left(at);
+        Line = Line.mid(at + 1);
+    }
+    Fields[n] = Line;
+    return n + 1;
+}
+
 // Reads a text file and splits it into lines ending in LF or CR LF; the text after the last line
 // end is one more line only when it is not empty, so "a\n" is one line and "a\n\n" two.
 QStringList ReadLines(const QString &path) {
@@ -137,17 +152,15 @@ void TCountryDatabase::DatabaseFromCSV(const QString &dirName) {
     for (const QString &line : ipLines) {
         // The element goes in first and keeps whatever was converted before a failing field.
         TNetRange &r = netRanges.emplace_back();
-        const QStringView s(line);
-        const qsizetype first = s.indexOf(u';');
-        if (first < 0)
+        QStringView f[3];
+        const int n = SplitCsvLine(line, f);
+        if (n < 2)
             continue;
-        r.rStart = static_cast<uint32_t>(StrToInt64(s.left(first)));
-        const QStringView rest = s.mid(first + 1);
-        const qsizetype second = rest.indexOf(u';');
-        if (second < 0)
+        r.rStart = static_cast<uint32_t>(StrToInt64(f[0]));
+        if (n < 3)
             continue;
-        r.rEnd = static_cast<uint32_t>(StrToInt64(rest.left(second)));
-        r.cIndex = static_cast<uint8_t>(StrToInt(rest.mid(second + 1)));
+        r.rEnd = static_cast<uint32_t>(StrToInt64(f[1]));
+        r.cIndex = static_cast<uint8_t>(StrToInt(f[2]));
     }
 
     const QStringList ccLines = ReadLines(dirName + QStringLiteral("/cc.csv"));
@@ -155,17 +168,15 @@ void TCountryDatabase::DatabaseFromCSV(const QString &dirName) {
     countryInfos.reserve(static_cast<size_t>(ccLines.size()));
     for (const QString &line : ccLines) {
         TCountryInfo &info = countryInfos.emplace_back();
-        const QStringView s(line);
-        const qsizetype first = s.indexOf(u';');
-        if (first < 0)
+        QStringView f[3];
+        const int n = SplitCsvLine(line, f);
+        if (n < 2)
             continue;
-        info.cIndex = static_cast<uint8_t>(StrToInt(s.left(first)));
-        const QStringView rest = s.mid(first + 1);
-        const qsizetype second = rest.indexOf(u';');
-        if (second < 0)
+        info.cIndex = static_cast<uint8_t>(StrToInt(f[0]));
+        if (n < 3)
             continue;
-        info.code = rest.left(second).left(kShortStringMax).toString();
-        info.name = rest.mid(second + 1).left(kShortStringMax).toString();
+        info.code = f[1].left(kShortStringMax).toString();
+        info.name = f[2].left(kShortStringMax).toString();
     }
 }
 

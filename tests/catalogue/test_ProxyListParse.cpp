@@ -4,6 +4,7 @@
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "tests/catalogue/CatalogueTestSupport.h"
 #include "tests/catalogue/ReferenceParser.h"
+#include "tests/support/RecordingWarningSink.h"
 
 #include <QBuffer>
 #include <QStringEncoder>
@@ -297,16 +298,7 @@ TEST(FailedParse, MessagesNameThePlace) {
 
 namespace {
 
-class TRecordingSink : public IWarningSink {
-public:
-    int Calls = 0;
-    QString Msg, Url;
-    void ShowWarningMessage(const QString &M, const QString &U) override {
-        ++Calls;
-        Msg = M;
-        Url = U;
-    }
-};
+using TRecordingSink = testsupport::RecordingWarningSink;
 
 } // namespace
 

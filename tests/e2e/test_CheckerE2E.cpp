@@ -6,6 +6,7 @@
 #include "config/ProgramConfig.h"
 #include "tests/checker/CheckerTestPeers.h"
 #include "tests/checker/QtPrinters.h"
+#include "tests/e2e/RelayPeers.h"
 #include "tests/support/TestSupport.h"
 
 #include <QJsonArray>
@@ -16,6 +17,7 @@
 
 using namespace checkerpeers;
 using namespace testsupport;
+using relaytest::Tinyproxy;
 
 namespace {
 
@@ -50,22 +52,9 @@ protected:
         WriteFile(FSites, sites);
     }
 
-    // tinyproxy on a free loopback port with Extra lines in its configuration.
-    int StartTinyproxy(ChildProcess &Process, const QString &Name, const QStringList &Extra) {
-        const int port = FreeTcpPort();
-        QStringList conf = {QStringLiteral("Port %1").arg(port),
-                            "Listen 127.0.0.1",
-                            "Allow 127.0.0.1",
-                            "Timeout 30",
-                            "MaxClients 20",
-                            "LogLevel Warning"};
-        conf << Extra;
-        const QString path = FDir.filePath(Name + ".conf");
-        WriteFile(path, conf.join('\n').toUtf8() + '\n');
-        if (!Process.Start(FindProgram("tinyproxy"), {"-d", "-c", path}, FDir.filePath(Name + ".log")) ||
-            !WaitForPort(port))
-            return -1;
-        return port;
+    // tinyproxy on a free loopback port with Extra lines in its configuration; -1 when it fails.
+    int StartTinyproxy(Tinyproxy &Proxy, const QStringList &Extra) {
+        return Proxy.Start(FDir.path(), Extra.join(u'\n')) ? Proxy.Port() : -1;
     }
 
     QJsonArray RunCheck(const QStringList &Args, int *Status = nullptr) {
@@ -97,11 +86,11 @@ QJsonObject ByPort(const QJsonArray &Rows, int Port) {
 } // namespace
 
 TEST_F(CheckerE2E, EveryKindOfProxyLandsAsExpected) {
-    ChildProcess transparent, anonymous, elite, noConnect;
-    const int pTransparent = StartTinyproxy(transparent, "transparent", {"XTinyproxy Yes"});
-    const int pAnonymous = StartTinyproxy(anonymous, "anonymous", {});
-    const int pElite = StartTinyproxy(elite, "elite", {"DisableViaHeader Yes"});
-    const int pNoConnect = StartTinyproxy(noConnect, "noconnect", {"DisableViaHeader Yes", "ConnectPort 1"});
+    Tinyproxy transparent, anonymous, elite, noConnect;
+    const int pTransparent = StartTinyproxy(transparent, {"XTinyproxy Yes"});
+    const int pAnonymous = StartTinyproxy(anonymous, {});
+    const int pElite = StartTinyproxy(elite, {"DisableViaHeader Yes"});
+    const int pNoConnect = StartTinyproxy(noConnect, {"DisableViaHeader Yes", "ConnectPort 1"});
     const int pDead = FreeTcpPort();
     for (int p : {pTransparent, pAnonymous, pElite, pNoConnect})
         ASSERT_GT(p, 0) << "tinyproxy did not come up";
@@ -155,8 +144,8 @@ TEST_F(CheckerE2E, EveryKindOfProxyLandsAsExpected) {
 }
 
 TEST_F(CheckerE2E, SaveStoresResultsAndRatingsIntoTheConfiguration) {
-    ChildProcess elite;
-    const int pElite = StartTinyproxy(elite, "elite", {"DisableViaHeader Yes"});
+    Tinyproxy elite;
+    const int pElite = StartTinyproxy(elite, {"DisableViaHeader Yes"});
     ASSERT_GT(pElite, 0);
     const int pDead = FreeTcpPort();
     const QString path = FDir.filePath("config.cfg");

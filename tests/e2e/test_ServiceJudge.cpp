@@ -2,6 +2,7 @@
 // one passing the client's address on (transparent), one adding only Via (anonymous), one adding
 // neither (elite). The service is the real binary, started by the test on a free port.
 
+#include "tests/e2e/RelayPeers.h"
 #include "tests/service/QtPrinters.h"
 #include "tests/service/ServiceHttp.h"
 #include "tests/support/TestSupport.h"
@@ -13,6 +14,7 @@
 
 using namespace servicetest;
 using namespace testsupport;
+using relaytest::Tinyproxy;
 
 namespace {
 
@@ -35,23 +37,10 @@ protected:
     }
 
     // Starts tinyproxy on a free loopback port with Extra lines in its configuration.
-    int StartTinyproxy(ChildProcess &Process, const QString &Name, const QStringList &Extra) {
-        const QString program = FindProgram("tinyproxy");
-        if (program.isEmpty())
+    int StartTinyproxy(Tinyproxy &Proxy, const QStringList &Extra) {
+        if (FindProgram("tinyproxy").isEmpty())
             return 0;
-        const int port = FreeTcpPort();
-        QStringList conf = {QStringLiteral("Port %1").arg(port),
-                            "Listen 127.0.0.1",
-                            "Allow 127.0.0.1",
-                            "Timeout 30",
-                            "MaxClients 20",
-                            "LogLevel Warning"};
-        conf << Extra;
-        const QString path = FDir.filePath(Name + ".conf");
-        WriteFile(path, conf.join('\n').toUtf8() + '\n');
-        if (!Process.Start(program, {"-d", "-c", path}, FDir.filePath(Name + ".log")) || !WaitForPort(port))
-            return -1;
-        return port;
+        return Proxy.Start(FDir.path(), Extra.join(u'\n')) ? Proxy.Port() : -1;
     }
 
     // The checker's two exchanges: the probe straight to the judge, then the test through the proxy.
@@ -89,8 +78,8 @@ TEST_F(ServiceJudgeE2E, ClassifiesTransparentAnonymousAndEliteProxies) {
         {"elite", {"DisableViaHeader Yes"}, "e"}, // adds nothing
     };
     for (const TCase &c : cases) {
-        ChildProcess proxy;
-        const int port = StartTinyproxy(proxy, c.Name, c.Config);
+        Tinyproxy proxy;
+        const int port = StartTinyproxy(proxy, c.Config);
         if (port == 0)
             GTEST_SKIP() << "tinyproxy is not installed";
         ASSERT_GT(port, 0) << c.Name << ": tinyproxy did not come up";

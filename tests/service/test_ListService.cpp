@@ -1,9 +1,10 @@
 // The list service's form reading, error texts and reply formats, on bytes.
 
-#include "tests/service/QtPrinters.h"
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "service/ListService.h"
 #include "sourcing/DownloadCountryThread.h"
+#include "tests/service/QtPrinters.h"
+#include "tests/support/RecordingWarningSink.h"
 
 #include <QSet>
 #include <gtest/gtest.h>
@@ -21,15 +22,7 @@ QMap<QString, QString> AnyForm() {
     return f;
 }
 
-struct TCapture : IWarningSink {
-    int Calls = 0;
-    QString Msg, Url;
-    void ShowWarningMessage(const QString &M, const QString &U) override {
-        ++Calls;
-        Msg = M;
-        Url = U;
-    }
-};
+using TCapture = testsupport::RecordingWarningSink;
 
 TEST(ListForm, ReadsTheProgramsValues) {
     QMap<QString, QString> f = AnyForm();

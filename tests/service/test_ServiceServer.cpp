@@ -8,6 +8,7 @@
 #include "service/ServiceStore.h"
 #include "sourcing/DownloadCountryThread.h"
 #include "tests/service/QtPrinters.h"
+#include "tests/support/RecordingWarningSink.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
@@ -23,15 +24,7 @@ using namespace servicetest;
 
 namespace {
 
-struct TCapture : IWarningSink {
-    int Calls = 0;
-    QString Msg, Url;
-    void ShowWarningMessage(const QString &M, const QString &U) override {
-        ++Calls;
-        Msg = M;
-        Url = U;
-    }
-};
+using TCapture = testsupport::RecordingWarningSink;
 
 // Five proxies that between them pass and fail every filter.
 std::vector<TServiceProxy> Fixture(qint64 Now) {

@@ -15,7 +15,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -230,12 +229,7 @@ TEST_F(ServiceTest, TheUpdateAnnouncementReachesTheWarning) {
             store, Day, QStringLiteral("english"),
             [&](const QString &Msg, const QString &Url) { warnings << Msg + " | " + Url; }, Base());
         ASSERT_NE(thread, nullptr);
-        QPointer<TCheckUpdateThread> alive(thread);
-        QEventLoop loop;
-        QObject::connect(thread, &QObject::destroyed, &loop, &QEventLoop::quit);
-        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-        if (alive)
-            loop.exec();
+        WaitForDestroyed(thread);
     };
     check(QDate(2026, 1, 1));
     EXPECT_TRUE(warnings.isEmpty()) << "the service announces 3.1.3 until told otherwise";

@@ -3,12 +3,10 @@
 #include "platform/Registry.h"
 #include "sourcing/Marlo.Common.UpdateThread.h"
 #include "tests/sourcing/FakeListService.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QPointer>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 TEST(UpdateReply, OfferedOnlyForFiveFieldsWithANewerNumber) {
@@ -76,13 +74,7 @@ protected:
             Service.BaseUrl());
         if (!thread)
             return false;
-        QPointer<TCheckUpdateThread> alive(thread);
-        QEventLoop loop;
-        QObject::connect(thread, &QObject::destroyed, &loop, &QEventLoop::quit);
-        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-        if (alive)
-            loop.exec();
-        EXPECT_TRUE(alive.isNull()) << "the thread frees itself";
+        EXPECT_TRUE(testsupport::WaitForDestroyed(thread)) << "the thread frees itself";
         return true;
     }
     double NextCheck() {

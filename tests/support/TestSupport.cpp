@@ -1,10 +1,13 @@
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -71,9 +74,26 @@ bool WaitForPort(int Port, std::chrono::milliseconds Timeout) {
     return false;
 }
 
-int OpenFdCount() { return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
+bool WaitForDestroyed(QObject *Object, std::chrono::milliseconds Timeout) {
+    QPointer<QObject> alive(Object);
+    if (alive) {
+        QEventLoop loop;
+        QObject::connect(Object, &QObject::destroyed, &loop, &QEventLoop::quit);
+        QTimer::singleShot(Timeout, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return alive.isNull();
+}
 
-int ThreadCount() { return static_cast<int>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::NoDotAndDotDot | QDir::Dirs).size()); }
+int OpenFdCount() {
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+int ThreadCount() {
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::NoDotAndDotDot | QDir::Dirs).size());
+}
 
 QString FindProgram(const QString &Name) {
     QString p = QStandardPaths::findExecutable(Name);
@@ -83,7 +103,9 @@ QString FindProgram(const QString &Name) {
     return p;
 }
 
-ChildProcess::~ChildProcess() { Stop(); }
+ChildProcess::~ChildProcess() {
+    Stop();
+}
 
 bool ChildProcess::Start(const QString &Program, const QStringList &Args, const QString &LogFile) {
     Stop();

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <sys/types.h>
 
+class QObject;
+
 namespace testsupport {
 
 /// Absolute path of a fixture file under tests/<subsystem>/data.
@@ -19,6 +21,10 @@ void WriteFile(const QString &Path, const QByteArray &Bytes);
 int FreeTcpPort();
 /// Polls until a TCP connect to 127.0.0.1:Port succeeds; false after Timeout.
 bool WaitForPort(int Port, std::chrono::milliseconds Timeout = std::chrono::seconds(10));
+
+/// Runs the event loop until Object is destroyed (objects that free themselves when their work
+/// ends, such as the download threads) or Timeout passes; true when it was destroyed.
+bool WaitForDestroyed(QObject *Object, std::chrono::milliseconds Timeout = std::chrono::seconds(20));
 
 /// Number of open descriptors and of threads of this process (from /proc/self).
 int OpenFdCount();
