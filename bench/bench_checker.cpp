@@ -74,6 +74,11 @@ void BM_CheckJob(benchmark::State &State) {
     State.counters["first_proxy_ms"] = startupMs / double(State.iterations());
     State.counters["peak_rss_kb"] = double(PeakRssKb());
     State.counters["job_rss_growth_kb"] = double(PeakRssKb() - rssBefore);
+    int requests = 0;
+    for (const auto &f : fakes)
+        requests += f->Requests();
+    // What the proxies really served, to see the limit's assumption of two requests hold.
+    State.counters["requests_per_proxy"] = double(requests) / double(proxies) / double(State.iterations());
 }
 
 BENCHMARK(BM_CheckJob)->Arg(100)->Arg(250)->Arg(500)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -11,7 +11,7 @@
 
 #include <QStringList>
 #include <cstdlib>
-#include <httplib.h>
+#include "platform/HttpServerLib.h"
 #include <string>
 
 namespace {

@@ -5,13 +5,13 @@
 #include "service/ServicePages.h"
 #include "service/ServiceStore.h"
 
+#include "platform/HttpServerLib.h"
 #include <QDateTime>
 #include <QMap>
 #include <QRegularExpression>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <httplib.h>
 #include <mutex>
 #include <sys/socket.h>
 #include <thread>

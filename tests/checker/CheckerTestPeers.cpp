@@ -3,9 +3,9 @@
 
 #include <QDateTime>
 
+#include "platform/HttpServerLib.h"
 #include <arpa/inet.h>
 #include <chrono>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>

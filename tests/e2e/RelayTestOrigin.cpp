@@ -6,7 +6,7 @@
 //                 client's port in X-Remote-Port, so a test can tell connections apart
 //   /bytes/N      N bytes of payload
 
-#include <httplib.h>
+#include "platform/HttpServerLib.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -13,11 +13,11 @@
 #include "tests/browsers/BrowserSandbox.h"
 #include "tests/support/TestSupport.h"
 
+#include "platform/HttpServerLib.h"
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <mutex>
 #include <thread>
 

@@ -2,7 +2,7 @@
 // A cpp-httplib server on 127.0.0.1 and a free port, run in a thread of its own for one test.
 // Link PkgConfig::HTTPLIB (its compile definitions must match the Debian library's build).
 
-#include <httplib.h>
+#include "platform/HttpServerLib.h"
 
 #include <QString>
 #include <chrono>
