@@ -6,6 +6,7 @@
 // headless program leaves them unset, so both run the very same logic.
 
 #include "app/MenuItemModel.h"
+#include "catalogue/Marlo.Common.ProxyList.h"
 #include "config/LanguageTable.h"
 
 #include <QDateTime>
@@ -24,7 +25,6 @@ class TProxyServer;
 class TProxyManager;
 class TProcessInfoLite;
 class TBrowserSetup;
-class TProxtData;
 class TKvHotkey;
 
 /// The drawn main menu. Installed before FormCreate so start-up can dress it.
@@ -89,10 +89,12 @@ struct TMainFormOptions {
     /// Asked to end the program early (second copy, browsers that cannot be set up). Default: quit
     /// the application's event loop once it runs.
     std::function<void()> Terminate;
+    /// Asked to end the program after a normal close (Exit). Default: quit the event loop.
+    std::function<void()> Quit;
     /// Starts the update check; false skips it (tests).
     bool UpdateCheck = true;
-    /// Instead of the built-in hotkeys (or with none built in): called by FormCreate step 23 and
-    /// by FormClose with On = true / false.
+    /// The hotkeys: called at start-up with On = true before KvHotkey (when the hook created it)
+    /// is activated, and at close with On = false after it is deactivated.
     std::function<void(TMainForm &Form, bool On)> Hotkeys;
 };
 
@@ -164,6 +166,8 @@ public:
     void LoadMenuStr(const QString &Language);
     /// The 32 message texts ms, which also name the anonymity types of the proxy records.
     void LoadMessageStr(const QString &Language);
+    /// The language's English word for the web services ("deutsch" -> "german").
+    QString TranslateLangugae(const QString &Language) const;
 
     /// The history time stamp of When: days since 1899-12-30, up to 15 significant digits, ".".
     static QString HistoryStamp(const QDateTime &When);
@@ -241,6 +245,7 @@ private:
     QString FConfigPath;
     QString FCaption;
     bool FTerminated = false;
+    bool FClosed = false;
     bool FWarningShown = false;
     bool FMenuStatePosted = false;
     IPopupMenuView *FMenuView = nullptr;
