@@ -1,0 +1,13 @@
+// Entry point of the menu tests: a widget application on the offscreen platform unless a display
+// platform was asked for (the screenshot test runs under Xvfb with QT_QPA_PLATFORM=xcb).
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication App(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
