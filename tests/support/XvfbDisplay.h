@@ -1,0 +1,185 @@
+#pragma once
+// A private X server for the hotkey tests (Xvfb on a display number it picks itself), key presses
+// through xdotool, and a second X client that grabs keys the way another program would.
+// Header-only; users link xcb (relayvane_platform brings it).
+
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+namespace testsupport {
+
+/// Runs the event loop until Done() holds or Limit passes (a failing test ends instead of hanging).
+inline bool ProcessEventsUntil(const std::function<bool()> &Done,
+                               std::chrono::milliseconds Limit = std::chrono::seconds(20)) {
+    QElapsedTimer Clock;
+    Clock.start();
+    while (!Done()) {
+        if (Clock.elapsed() > Limit.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
+
+class TXvfbDisplay {
+public:
+    TXvfbDisplay() = default;
+    TXvfbDisplay(const TXvfbDisplay &) = delete;
+    TXvfbDisplay &operator=(const TXvfbDisplay &) = delete;
+    ~TXvfbDisplay() { FServer.Stop(); }
+
+    /// Starts Xvfb and waits until a client can connect; Error says why not otherwise.
+    bool Start(QString *Error) {
+        const QString Xvfb = FindProgram(QStringLiteral("Xvfb"));
+        if (Xvfb.isEmpty()) {
+            *Error = QStringLiteral("Xvfb is not installed (scripts/install-deps.sh installs it)");
+            return false;
+        }
+        // The server takes the first free display number and writes it into this pipe once it
+        // accepts clients, so no number is guessed and no fixed one is shared between tests.
+        int Pipe[2];
+        if (::pipe(Pipe) != 0) {
+            *Error = QStringLiteral("pipe failed");
+            return false;
+        }
+        const bool Started =
+            FServer.Start(Xvfb, {QStringLiteral("-displayfd"), QString::number(Pipe[1]), QStringLiteral("-nolisten"),
+                                 QStringLiteral("tcp"), QStringLiteral("-noreset"), QStringLiteral("-screen"),
+                                 QStringLiteral("0"), QStringLiteral("320x240x24")});
+        ::close(Pipe[1]);
+        QByteArray Number;
+        QElapsedTimer Clock;
+        Clock.start();
+        while (Started && !Number.endsWith('\n') && Clock.elapsed() < 30000) {
+            pollfd P{Pipe[0], POLLIN, 0};
+            if (::poll(&P, 1, 200) > 0) {
+                char Buf[16];
+                const ssize_t n = ::read(Pipe[0], Buf, sizeof Buf);
+                if (n <= 0)
+                    break; // the server ended without a display
+                Number.append(Buf, n);
+            }
+        }
+        ::close(Pipe[0]);
+        if (!Number.endsWith('\n')) {
+            *Error = QStringLiteral("Xvfb did not report a display");
+            return false;
+        }
+        FName = QStringLiteral(":") + QString::fromLatin1(Number.trimmed());
+        while (Clock.elapsed() < 30000) {
+            xcb_connection_t *C = xcb_connect(FName.toLocal8Bit().constData(), nullptr);
+            const bool Ok = !xcb_connection_has_error(C);
+            xcb_disconnect(C);
+            if (Ok)
+                return true;
+            pollfd None{-1, 0, 0};
+            ::poll(&None, 0, 50);
+        }
+        *Error = QStringLiteral("cannot connect to Xvfb on ") + FName;
+        return false;
+    }
+
+    QString Name() const { return FName; }
+    void Kill() { FServer.Stop(); }
+
+    /// xdotool with Args on this display (for example {"key", "ctrl+shift+s"}); true on success.
+    bool XdoTool(const QStringList &Args) const {
+        const QString Xdo = FindProgram(QStringLiteral("xdotool"));
+        if (Xdo.isEmpty())
+            return false;
+        return RunProgram(QStringLiteral("/usr/bin/env"),
+                          QStringList{QStringLiteral("DISPLAY=") + FName, Xdo} + Args) == 0;
+    }
+
+private:
+    ChildProcess FServer;
+    QString FName;
+};
+
+/// Another program on the display: grabs key combinations on the root window and sees the presses.
+class TOtherXClient {
+public:
+    explicit TOtherXClient(const QString &Display) {
+        FConn = xcb_connect(Display.toLocal8Bit().constData(), nullptr);
+        if (!xcb_connection_has_error(FConn)) {
+            FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConn)).data->root;
+            FSyms = xcb_key_symbols_alloc(FConn);
+        }
+    }
+    ~TOtherXClient() {
+        if (FSyms)
+            xcb_key_symbols_free(FSyms);
+        xcb_disconnect(FConn);
+    }
+    TOtherXClient(const TOtherXClient &) = delete;
+    TOtherXClient &operator=(const TOtherXClient &) = delete;
+
+    bool Connected() const { return FSyms != nullptr; }
+
+    /// Grabs Keysym under the X modifier Mask, plain and with NumLock (Mod2) and CapsLock; true
+    /// when the server granted every grab (false: someone else holds the combination).
+    bool Grab(uint16_t Mask, uint32_t Keysym) {
+        xcb_keycode_t *Codes = xcb_key_symbols_get_keycode(FSyms, Keysym);
+        if (!Codes)
+            return false;
+        const xcb_keycode_t Code = Codes[0];
+        std::free(Codes);
+        bool All = true;
+        for (int Lock : {0, int(XCB_MOD_MASK_2), int(XCB_MOD_MASK_LOCK), XCB_MOD_MASK_2 | XCB_MOD_MASK_LOCK}) {
+            const xcb_void_cookie_t Cookie = xcb_grab_key_checked(FConn, 0, FRoot, uint16_t(Mask | Lock), Code,
+                                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+            if (xcb_generic_error_t *E = xcb_request_check(FConn, Cookie)) {
+                std::free(E);
+                All = false;
+            }
+        }
+        return All;
+    }
+
+    /// Waits (up to Limit) for a key press reported to this client; its key code, 0 when none.
+    int WaitForKeyPress(std::chrono::milliseconds Limit = std::chrono::seconds(20)) {
+        QElapsedTimer Clock;
+        Clock.start();
+        while (Clock.elapsed() < Limit.count()) {
+            while (xcb_generic_event_t *E = xcb_poll_for_event(FConn)) {
+                const int Type = E->response_type & 0x7f;
+                const int Code = reinterpret_cast<xcb_key_press_event_t *>(E)->detail;
+                std::free(E);
+                if (Type == XCB_KEY_PRESS)
+                    return Code;
+            }
+            if (xcb_connection_has_error(FConn))
+                return 0;
+            pollfd P{xcb_get_file_descriptor(FConn), POLLIN, 0};
+            ::poll(&P, 1, 100);
+        }
+        return 0;
+    }
+
+    /// The current modifier and lock state of the keyboard (Shift, Lock, Control, Mod1 ... Mod5).
+    uint16_t ModifierState() {
+        xcb_query_pointer_reply_t *R = xcb_query_pointer_reply(FConn, xcb_query_pointer(FConn, FRoot), nullptr);
+        const uint16_t Mask = R ? R->mask & 0xff : 0;
+        std::free(R);
+        return Mask;
+    }
+
+private:
+    xcb_connection_t *FConn = nullptr;
+    xcb_key_symbols_t *FSyms = nullptr;
+    xcb_window_t FRoot = XCB_NONE;
+};
+
+} // namespace testsupport
