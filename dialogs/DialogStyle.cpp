@@ -1,0 +1,200 @@
+#include "dialogs/DialogStyle.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QPixmap>
+#include <QWidget>
+
+namespace DialogStyle {
+
+namespace {
+
+// The skin's colours, the same family as the tray menu's dark translucent surface.
+constexpr const char *kWindow = "#22262c";
+constexpr const char *kText = "#e6e9ed";
+constexpr const char *kAccent = "#4da3ff";
+
+QString BuildStyleSheet() {
+    // Indicators of check boxes and radio buttons are left to the base style, which draws them
+    // from the dark palette set in Apply: a style sheet indicator would need pictures of its own.
+    return QStringLiteral(R"CSS(
+QDialog { background-color: #22262c; color: #e6e9ed; }
+QWidget { color: #e6e9ed; }
+QLabel { background: transparent; }
+QLabel:disabled, QCheckBox:disabled, QRadioButton:disabled { color: #8c949e; }
+
+QGroupBox {
+    background-color: #2a2f36;
+    border: 1px solid #3d444e;
+    border-radius: 6px;
+    margin-top: 0px;
+    padding: 0px;
+}
+QGroupBox::title { color: #ffffff; font-weight: bold; subcontrol-origin: padding; left: 8px; top: 4px; }
+QLabel[rvnCaption="true"] { color: #ffffff; font-weight: bold; }
+
+QLineEdit, QPlainTextEdit, QComboBox, QSpinBox {
+    background-color: #1a1d21;
+    color: #e6e9ed;
+    border: 1px solid #4a525d;
+    border-radius: 4px;
+    padding: 3px 6px;
+    selection-background-color: #3d6fa8;
+    selection-color: #ffffff;
+}
+QPlainTextEdit { font-family: monospace; }
+QLineEdit:focus, QPlainTextEdit:focus, QComboBox:focus, QSpinBox:focus { border: 1px solid #4da3ff; }
+QLineEdit:disabled, QComboBox:disabled, QSpinBox:disabled, QPlainTextEdit:disabled {
+    background-color: #262a30;
+    color: #8c949e;
+    border: 1px solid #3a4049;
+}
+QComboBox { padding-right: 22px; }
+QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 20px; border: none; }
+QComboBox::down-arrow, QSpinBox::down-arrow {
+    width: 0px; height: 0px;
+    border-left: 4px solid transparent; border-right: 4px solid transparent; border-top: 5px solid #e6e9ed;
+}
+QComboBox::down-arrow:disabled, QSpinBox::down-arrow:disabled, QSpinBox::up-arrow:disabled {
+    border-top-color: #6b727b; border-bottom-color: #6b727b;
+}
+QComboBox QAbstractItemView {
+    background-color: #1a1d21;
+    color: #e6e9ed;
+    border: 1px solid #4a525d;
+    selection-background-color: #3d6fa8;
+    selection-color: #ffffff;
+    outline: 0px;
+}
+QSpinBox { padding-right: 18px; }
+QSpinBox::up-button, QSpinBox::down-button {
+    subcontrol-origin: border; width: 16px; border: none; background: transparent;
+}
+QSpinBox::up-button { subcontrol-position: top right; }
+QSpinBox::down-button { subcontrol-position: bottom right; }
+QSpinBox::up-button:hover, QSpinBox::down-button:hover { background-color: #33404f; }
+QSpinBox::up-arrow {
+    width: 0px; height: 0px;
+    border-left: 4px solid transparent; border-right: 4px solid transparent; border-bottom: 5px solid #e6e9ed;
+}
+
+QPushButton {
+    background-color: #3a414b;
+    color: #ffffff;
+    font-weight: bold;
+    border: 1px solid #56606c;
+    border-radius: 5px;
+    padding: 5px 14px;
+    min-height: 20px;
+}
+QPushButton:hover { background-color: #46505c; }
+QPushButton:pressed { background-color: #2f353d; }
+QPushButton:focus { border: 1px solid #4da3ff; }
+QPushButton:default { border: 1px solid #4da3ff; }
+QPushButton:disabled { background-color: #2c3138; color: #8c949e; border: 1px solid #3a4049; }
+
+QToolButton { background: transparent; border: 1px solid transparent; border-radius: 4px; padding: 0px; }
+QToolButton:hover { background-color: #33404f; }
+QToolButton:focus { border: 1px solid #4da3ff; }
+
+QCheckBox, QRadioButton { spacing: 6px; background: transparent; }
+QCheckBox:focus, QRadioButton:focus { color: #ffffff; }
+
+QGroupBox#sGroupBox1[rvnWarning="true"] { background-color: #eef2f6; border: 1px solid #c3ced8; }
+QLabel#wlMessage { color: #1d3a4a; font-weight: bold; }
+
+QToolTip { background-color: #1a1d21; color: #e6e9ed; border: 1px solid #4a525d; }
+)CSS");
+}
+
+QPalette DarkPalette() {
+    QPalette p;
+    const QColor window(kWindow), text(kText), base(QStringLiteral("#1a1d21")), button(QStringLiteral("#3a414b"));
+    const QColor dim(QStringLiteral("#8c949e"));
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(QStringLiteral("#262a30")));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, button);
+    p.setColor(QPalette::ButtonText, Qt::white);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(QStringLiteral("#3d6fa8")));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(kAccent));
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, dim);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dim);
+    p.setColor(QPalette::Disabled, QPalette::Base, QColor(QStringLiteral("#262a30")));
+    return p;
+}
+
+QPixmap Blank(int W, int H) {
+    QPixmap pm(W, H);
+    pm.fill(Qt::transparent);
+    return pm;
+}
+
+} // namespace
+
+const QString &StyleSheet() {
+    static const QString sheet = BuildStyleSheet();
+    return sheet;
+}
+
+void Apply(QWidget *Dialog) {
+    Dialog->setPalette(DarkPalette());
+    Dialog->setAutoFillBackground(true);
+    Dialog->setStyleSheet(StyleSheet());
+    Dialog->setProperty("rvnSkin", QString::fromLatin1(SkinName));
+}
+
+QIcon GroupStateIcon(bool Open) {
+    const QString path = Open ? QStringLiteral(":/minus") : QStringLiteral(":/plus");
+    if (QFile::exists(path))
+        return QIcon(path);
+    QPixmap pm = Blank(22, 22);
+    QPainter g(&pm);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setPen(QPen(QColor(QStringLiteral("#8fa3b8")), 1.2));
+    g.setBrush(QColor(QStringLiteral("#33404f")));
+    g.drawRoundedRect(QRectF(2.5, 2.5, 17, 17), 4, 4);
+    g.setPen(QPen(Qt::white, 2.2, Qt::SolidLine, Qt::RoundCap));
+    g.drawLine(QPointF(7, 11), QPointF(15, 11));
+    if (!Open)
+        g.drawLine(QPointF(11, 7), QPointF(11, 15));
+    return QIcon(pm);
+}
+
+QIcon WarningIcon() {
+    if (QFile::exists(QStringLiteral(":/warning")))
+        return QIcon(QStringLiteral(":/warning"));
+    QPixmap pm = Blank(48, 40);
+    QPainter g(&pm);
+    g.setRenderHint(QPainter::Antialiasing);
+    QPainterPath triangle;
+    triangle.moveTo(24, 2);
+    triangle.lineTo(45, 38);
+    triangle.lineTo(3, 38);
+    triangle.closeSubpath();
+    g.setPen(QPen(QColor(QStringLiteral("#8a5a00")), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    g.setBrush(QColor(QStringLiteral("#f3b73b")));
+    g.drawPath(triangle);
+    g.setPen(Qt::NoPen);
+    g.setBrush(QColor(QStringLiteral("#2b2b2b")));
+    g.drawRoundedRect(QRectF(21.5, 12, 5, 16), 2, 2);
+    g.drawEllipse(QPointF(24, 32.5), 2.8, 2.8);
+    return QIcon(pm);
+}
+
+QString PlainCaption(const QString &Text) {
+    QString s = Text;
+    s.replace(QStringLiteral("&&"), QStringLiteral("&"));
+    return s;
+}
+
+} // namespace DialogStyle
