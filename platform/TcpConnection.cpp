@@ -3,7 +3,10 @@
 #include "platform/StopSignal.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,17 +22,54 @@ constexpr int MaxReadPerCall = 256 * 1024;
 constexpr int MinRead = 16 * 1024;
 } // namespace
 
+namespace {
+// splice() into a socket whose peer is gone raises SIGPIPE, and unlike send() it takes no flag
+// against that. A thread that splices keeps SIGPIPE blocked from its first splice on (only the
+// relay's connection threads do), and a SIGPIPE left pending by a failed splice is taken off
+// again, so EPIPE comes back as an error like every other.
+void BlockSigpipeInThisThread() {
+    thread_local bool blocked = false;
+    if (blocked)
+        return;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    blocked = true;
+}
+
+void DropPendingSigpipe() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    const timespec now{0, 0};
+    while (sigtimedwait(&set, nullptr, &now) == SIGPIPE) {
+    }
+}
+} // namespace
+
 ETcpStopped::ETcpStopped() : ETcpError(QStringLiteral("Connection closed: the server is stopping")) {}
 
 void RaiseSocketError(int Err) {
     throw ETcpError(QStringLiteral("Socket Error # %1: %2").arg(Err).arg(QString::fromLocal8Bit(std::strerror(Err))));
 }
 
-TTcpConnection::TTcpConnection(int Handle) { Attach(Handle); }
+TTcpConnection::TTcpConnection(int Handle) {
+    Attach(Handle);
+}
 
 TTcpConnection::~TTcpConnection() {
     if (FHandle >= 0)
         ::close(FHandle);
+    ClosePipe();
+}
+
+void TTcpConnection::ClosePipe() {
+    for (int &fd : FPipe)
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
 }
 
 void TTcpConnection::Attach(int Handle) {
@@ -45,9 +85,12 @@ void TTcpConnection::Disconnect() {
     }
     FClosedGracefully = false;
     FInput.clear();
+    ClosePipe();
 }
 
-QByteArray TTcpConnection::ExtractAll() { return std::exchange(FInput, QByteArray()); }
+QByteArray TTcpConnection::ExtractAll() {
+    return std::exchange(FInput, QByteArray());
+}
 
 qsizetype TTcpConnection::ReadAvailable() {
     if (FHandle < 0 || FClosedGracefully)
@@ -73,7 +116,6 @@ qsizetype TTcpConnection::ReadAvailable() {
 void TTcpConnection::Write(const char *Data, qsizetype Size) {
     if (FHandle < 0)
         throw ETcpError(QStringLiteral("Not Connected"));
-    std::vector<pollfd> fds;
     while (Size > 0) {
         const ssize_t n = ::send(FHandle, Data, static_cast<size_t>(Size), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
@@ -84,10 +126,57 @@ void TTcpConnection::Write(const char *Data, qsizetype Size) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            fds.assign(1, pollfd{FHandle, POLLOUT, 0});
-            PollOrStop(fds, -1, FStop);
+            WaitWritable();
             continue;
         }
         RaiseSocketError(n < 0 ? errno : EPIPE);
     }
+}
+
+void TTcpConnection::WaitWritable() {
+    std::vector<pollfd> fds{pollfd{FHandle, POLLOUT, 0}};
+    PollOrStop(fds, -1, FStop);
+}
+
+qsizetype TTcpConnection::SpliceTo(TTcpConnection &Target) {
+    if (FHandle < 0 || FClosedGracefully)
+        return 0;
+    if (Target.FHandle < 0)
+        throw ETcpError(QStringLiteral("Not Connected"));
+    if (FPipe[0] < 0) {
+        if (::pipe2(FPipe, O_NONBLOCK | O_CLOEXEC) != 0)
+            RaiseSocketError(errno);
+        // A pipe as deep as one read of ReadAvailable, where the system allows it.
+        ::fcntl(FPipe[1], F_SETPIPE_SZ, MaxReadPerCall);
+    }
+    ssize_t n;
+    do {
+        n = ::splice(FHandle, nullptr, FPipe[1], nullptr, MaxReadPerCall, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+        FClosedGracefully = true;
+    if (n <= 0)
+        return 0;
+    BlockSigpipeInThisThread();
+    // Everything taken from the socket leaves the pipe before we return: nothing is ever left
+    // behind in it, so a connection that ends has nothing unsent.
+    for (ssize_t left = n; left > 0;) {
+        const ssize_t m =
+            ::splice(FPipe[0], nullptr, Target.FHandle, nullptr, size_t(left), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (m > 0) {
+            left -= m;
+            continue;
+        }
+        if (m < 0 && errno == EINTR)
+            continue;
+        if (m < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            Target.WaitWritable();
+            continue;
+        }
+        const int err = m < 0 ? errno : EPIPE;
+        if (err == EPIPE)
+            DropPendingSigpipe();
+        RaiseSocketError(err);
+    }
+    return n;
 }

@@ -55,6 +55,13 @@ public:
     /// the peer's data (or a reset) marks the connection as closed. Returns the bytes read.
     qsizetype ReadAvailable();
 
+    /// Forwards what the socket holds right now straight to Target's socket through a kernel pipe,
+    /// so the bytes never pass through our memory (tunnels carry whole downloads). Reading never
+    /// waits; writing waits for room like Write and raises ETcpError when Target is gone. The end
+    /// of the peer's data marks this connection as closed, as ReadAvailable does. Returns the bytes
+    /// forwarded. Only for connections whose input buffer is empty, or the order would break.
+    qsizetype SpliceTo(TTcpConnection &Target);
+
     /// Sends all bytes, waiting for room as long as needed; raises ETcpError when the peer is gone.
     void Write(const char *Data, qsizetype Size);
     void Write(const QByteArray &Bytes) { Write(Bytes.constData(), Bytes.size()); }
@@ -68,8 +75,12 @@ protected:
     void Attach(int Handle);
 
 private:
+    void WaitWritable();
+    void ClosePipe();
+
     int FHandle = -1;
     bool FClosedGracefully = false;
+    int FPipe[2] = {-1, -1}; // made by the first SpliceTo
     QByteArray FInput;
     const TStopSignal *FStop = nullptr;
 };

@@ -31,7 +31,9 @@ QString JoinHostPort(const QByteArray &Host, int Port) {
 }
 
 // Credentials as they travel: base64 of the UTF-8 bytes of "user:pass"; nothing for an empty text.
-QByteArray EncodeUserPass(const QString &Value) { return Value.isEmpty() ? QByteArray() : Value.toUtf8().toBase64(); }
+QByteArray EncodeUserPass(const QString &Value) {
+    return Value.isEmpty() ? QByteArray() : Value.toUtf8().toBase64();
+}
 
 // Blanks and control characters (codes 0 to 32) off both ends.
 QByteArray TrimBytes(const QByteArray &Text) {
@@ -49,9 +51,8 @@ QByteArray TrimBytes(const QByteArray &Text) {
 // TPairedConnectionContext
 
 TPairedConnectionContext::TPairedConnectionContext(const TTcpContextArgs &Args)
-    : TTcpServerContext(Args), fOutbound(std::make_unique<TTcpClient>()),
-      fReadList(std::make_unique<TSocketList>()), fConnectionReadList(std::make_unique<TSocketList>()),
-      fDataAvailableList(std::make_unique<TSocketList>()) {
+    : TTcpServerContext(Args), fOutbound(std::make_unique<TTcpClient>()), fReadList(std::make_unique<TSocketList>()),
+      fConnectionReadList(std::make_unique<TSocketList>()), fDataAvailableList(std::make_unique<TSocketList>()) {
     fConnectTimeOut = 30000;
     // Every wait of the pair ends when the server is switched off.
     fOutbound->SetStopSignal(StopSignal());
@@ -104,7 +105,8 @@ void TPairedConnectionContext::OutboundConnect() {
 
                 QByteArray reply;
                 while (timeLeft > 0) {
-                    if (fConnectionReadList->SelectReadList(*fDataAvailableList, static_cast<int>(qMin<qint64>(100, timeLeft))))
+                    if (fConnectionReadList->SelectReadList(*fDataAvailableList,
+                                                            static_cast<int>(qMin<qint64>(100, timeLeft))))
                         fOutbound->ReadAvailable();
                     if (!fOutbound->InputBufferIsEmpty())
                         reply += fOutbound->ExtractAll().toLower();
@@ -119,8 +121,8 @@ void TPairedConnectionContext::OutboundConnect() {
                 if (!reply.contains("200 connection established")) {
                     if (!reply.isEmpty())
                         client->Write(reply);
-                    throw Exception(
-                        QStringLiteral("Cannot create tunnel conection. Wong user name or password for local proxy server!"));
+                    throw Exception(QStringLiteral(
+                        "Cannot create tunnel conection. Wong user name or password for local proxy server!"));
                 }
                 if (fServer)
                     fServer->SendDebugData(QStringLiteral("REPLY FROM LOCAL PROXY FOR TUNNEL CONNECTION"));
@@ -151,14 +153,30 @@ TProxyServer::~TProxyServer() {
     SetActive(false);
 }
 
-QString TProxyServer::GetGatewayProxy() const { return JoinHostPort(fGatewayProxyHost, fGatewayProxyPort); }
-void TProxyServer::SetGatewayProxy(const QString &Value) { SplitHostPort(Value, fGatewayProxyHost, fGatewayProxyPort); }
-QString TProxyServer::GetGatewayProxyUserPass() const { return QString::fromLatin1(fGatewayProxyUserPass); }
-void TProxyServer::SetGatewayProxyUserPass(const QString &Value) { fGatewayProxyUserPass = EncodeUserPass(Value); }
-QString TProxyServer::GetLocalProxy() const { return JoinHostPort(fLocalProxyHost, fLocalProxyPort); }
-void TProxyServer::SetLocalProxy(const QString &Value) { SplitHostPort(Value, fLocalProxyHost, fLocalProxyPort); }
-QString TProxyServer::GetLocalProxyUserPass() const { return QString::fromLatin1(fLocalProxyUserPass); }
-void TProxyServer::SetLocalProxyUserPass(const QString &Value) { fLocalProxyUserPass = EncodeUserPass(Value); }
+QString TProxyServer::GetGatewayProxy() const {
+    return JoinHostPort(fGatewayProxyHost, fGatewayProxyPort);
+}
+void TProxyServer::SetGatewayProxy(const QString &Value) {
+    SplitHostPort(Value, fGatewayProxyHost, fGatewayProxyPort);
+}
+QString TProxyServer::GetGatewayProxyUserPass() const {
+    return QString::fromLatin1(fGatewayProxyUserPass);
+}
+void TProxyServer::SetGatewayProxyUserPass(const QString &Value) {
+    fGatewayProxyUserPass = EncodeUserPass(Value);
+}
+QString TProxyServer::GetLocalProxy() const {
+    return JoinHostPort(fLocalProxyHost, fLocalProxyPort);
+}
+void TProxyServer::SetLocalProxy(const QString &Value) {
+    SplitHostPort(Value, fLocalProxyHost, fLocalProxyPort);
+}
+QString TProxyServer::GetLocalProxyUserPass() const {
+    return QString::fromLatin1(fLocalProxyUserPass);
+}
+void TProxyServer::SetLocalProxyUserPass(const QString &Value) {
+    fLocalProxyUserPass = EncodeUserPass(Value);
+}
 
 void TProxyServer::SendDebugData(const QString &Data) const {
     if (fDebugData)
@@ -214,7 +232,10 @@ QByteArray TProxyServer::AddProxyAuthorization(const QByteArray &Block, const QB
     static const QByteArray line = QByteArrayLiteral("\r\nProxy-Authorization: Basic ");
     QByteArray result;
     result.reserve(Block.size() + line.size() + UserPass.size());
-    result.append(Block.constData(), end).append(line).append(UserPass).append(Block.constData() + end, Block.size() - end);
+    result.append(Block.constData(), end)
+        .append(line)
+        .append(UserPass)
+        .append(Block.constData() + end, Block.size() - end);
     return result;
 }
 
@@ -295,6 +316,20 @@ bool TProxyServer::DoExecute(TTcpServerContext *AContext) {
     auto &context = static_cast<TPairedConnectionContext &>(*AContext);
     TTcpConnection *client = AContext->Connection();
     TTcpClient *outbound = context.fOutbound.get();
+
+    // An established tunnel only carries bytes: they go from socket to socket inside the kernel.
+    // The debug texts need the bytes themselves, so with a debug handler they take the copying
+    // path below; so do bytes still buffered from before the tunnel stood.
+    if (context.fDirectTunnel && !DebugEnabled() && client->InputBufferIsEmpty() && outbound->InputBufferIsEmpty() &&
+        outbound->Connected()) {
+        if (context.fReadList->SelectReadList(*context.fDataAvailableList, 1000)) {
+            if (client->Connected() && context.fDataAvailableList->Contains(client->Handle()))
+                client->SpliceTo(*outbound);
+            if (outbound->Connected() && context.fDataAvailableList->Contains(outbound->Handle()))
+                outbound->SpliceTo(*client);
+        }
+        return outbound->Connected() && client->Connected();
+    }
 
     if (context.fReadList->SelectReadList(*context.fDataAvailableList, 1000)) {
         if (client->Connected() && context.fDataAvailableList->Contains(client->Handle()))

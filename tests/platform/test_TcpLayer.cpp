@@ -11,6 +11,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -104,6 +105,64 @@ TEST(TcpConnection, ABlockedWriteEndsWhenTheStopSignalIsSet) {
     // Nobody reads the other end: the write fills the socket and waits until the stop.
     EXPECT_THROW(c.Write(QByteArray(64 * 1024 * 1024, 'x')), ETcpStopped);
     setter.join();
+}
+
+// Tunnels forward socket to socket through a kernel pipe: every byte arrives, in order, also when
+// the target is slower than the source and the pipe fills; the source's end of stream closes it;
+// a target that is gone raises rather than dropping bytes silently.
+TEST(TcpConnection, SpliceForwardsEveryByteInOrderAndReportsTheEnds) {
+    SocketPair from, to;
+    TTcpConnection source(from.Fd[0]), target(to.Fd[0]);
+    from.Fd[0] = to.Fd[0] = -1;
+    QByteArray sent(3 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < sent.size(); ++i)
+        sent[i] = char(i * 7 + i / 4096);
+    QByteArray received;
+    std::thread reader([&] {
+        char buf[8192];
+        for (;;) {
+            pollfd p{to.Fd[1], POLLIN, 0};
+            ::poll(&p, 1, 5000);
+            const ssize_t n = ::read(to.Fd[1], buf, sizeof buf);
+            if (n == 0 || (n < 0 && errno != EAGAIN))
+                break;
+            if (n > 0)
+                received.append(buf, n);
+        }
+    });
+    std::thread writer([&] {
+        qsizetype at = 0;
+        while (at < sent.size()) {
+            const ssize_t n = ::write(from.Fd[1], sent.constData() + at, size_t(sent.size() - at));
+            if (n > 0)
+                at += n;
+            else {
+                pollfd p{from.Fd[1], POLLOUT, 0};
+                ::poll(&p, 1, 1000);
+            }
+        }
+        ::shutdown(from.Fd[1], SHUT_WR);
+    });
+    TSocketList list, readable;
+    list.Add(source.Handle());
+    qsizetype moved = 0;
+    while (source.Connected())
+        if (list.SelectReadList(readable, 5000))
+            moved += source.SpliceTo(target);
+    writer.join();
+    target.Disconnect(); // the reader sees the end
+    reader.join();
+    EXPECT_EQ(moved, sent.size());
+    EXPECT_TRUE(received == sent) << "received " << received.size() << " of " << sent.size() << " bytes";
+    EXPECT_EQ(source.SpliceTo(target), 0) << "nothing more after the end of the stream";
+
+    SocketPair from2, gone;
+    TTcpConnection source2(from2.Fd[0]), target2(gone.Fd[0]);
+    from2.Fd[0] = gone.Fd[0] = -1;
+    ::close(gone.Fd[1]);
+    gone.Fd[1] = -1;
+    ASSERT_EQ(::write(from2.Fd[1], "abc", 3), 3);
+    EXPECT_THROW(source2.SpliceTo(target2), ETcpError);
 }
 
 TEST(TcpClient, ConnectsAndReportsRefusalsAndBadPorts) {
