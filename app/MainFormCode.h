@@ -93,8 +93,8 @@ struct TMainFormOptions {
     std::function<void()> Quit;
     /// Starts the update check; false skips it (tests).
     bool UpdateCheck = true;
-    /// The hotkeys: called at start-up with On = true before KvHotkey (when the hook created it)
-    /// is activated, and at close with On = false after it is deactivated.
+    /// Stands in for the built-in hotkeys (KvHotkey is then not made): called by start-up with
+    /// On = true and by closing with On = false. Tests use it to keep off the X display.
     std::function<void(TMainForm &Form, bool On)> Hotkeys;
 };
 
