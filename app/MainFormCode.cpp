@@ -141,6 +141,9 @@ TMainForm::~TMainForm() {
     // Menu entries name records of the configuration's lists: free them first.
     delete FMainMenu;
     FMainMenu = nullptr;
+    // The browser set-up works on the manager, which goes with our members before the children.
+    delete BrowserSetup;
+    BrowserSetup = nullptr;
 }
 
 QDateTime TMainForm::Now() const {

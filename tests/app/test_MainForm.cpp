@@ -329,3 +329,40 @@ TEST_F(MainFormTest, OnlyProcessesBearingExactlyOurNameCountAsCopies) {
         Form.reset();
     }
 }
+
+TEST_F(MainFormTest, MenuAndMessageTextsFollowTheLanguage) {
+    const TLanguageTable &Table = TLanguageTable::Builtin();
+    Vip("10.0.0.1", 8080);
+    // Test results count only for a tested record.
+    Seed.ProxyList()->Items(0)->SetTested(true);
+    Seed.ProxyList()->Items(0)->SetElite(TProxtData::tsTrue);
+    for (const QString &Language : Table.Languages()) {
+        SCOPED_TRACE(Language.toStdString());
+        Seed.SetLanguage(Language);
+        Seed.SetEnabled(false);
+        Start();
+        EXPECT_EQ(Form->SwitchProxy->Caption(),
+                  Table.ReadString(Language, QStringLiteral("SwitchProxy"), QStringLiteral("Switch proxy server")));
+        EXPECT_EQ(Form->ProxyEnableCaption,
+                  Table.ReadString(Language, QStringLiteral("EnableProxy"), QStringLiteral("Enable proxy server")));
+        EXPECT_EQ(Form->EnableProxy->Caption(), Form->ProxyEnableCaption);
+        // No hint keys in the table: every hint is its item's caption.
+        EXPECT_EQ(Form->LoadProxyMnu->Hint(), Form->LoadProxyMnu->Caption());
+        EXPECT_EQ(Form->About->Hint(), Form->About->Caption());
+        EXPECT_EQ(Form->ms.sCannotRunTwoCopies, LoadMessageStrings(Language).sCannotRunTwoCopies);
+        // The records name their anonymity type in the same language.
+        EXPECT_EQ(Config().ProxyList()->Items(0)->TypeAsString(), Form->ms.sElite);
+        Form.reset();
+        QFile::remove(ConfigPath());
+    }
+    // A language the table does not know shows the fallbacks.
+    Seed.SetLanguage(QStringLiteral("klingon"));
+    Start();
+    EXPECT_EQ(Form->TestProxy->Caption(), QStringLiteral("Test Proxy...."));
+    EXPECT_EQ(Form->Preferences->Caption(), QStringLiteral("Preferences..."));
+    // The right click reads the texts afresh, in the language now set.
+    Config().SetLanguage(QStringLiteral("deutsch"));
+    Form->CoolTrayIcon1MouseUp(true, QPoint());
+    EXPECT_EQ(Form->TestProxy->Caption(),
+              Table.ReadString(QStringLiteral("deutsch"), QStringLiteral("TestProxyBtn"), QString()));
+}
