@@ -1,6 +1,6 @@
 #include "browsers/KdeProxySettings.h"
 
-#include "browsers/IniText.h"
+#include "platform/IniText.h"
 #include "browsers/SettingsFile.h"
 
 namespace {

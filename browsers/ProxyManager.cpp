@@ -1,6 +1,6 @@
 #include "browsers/ProxyManager.h"
 
-#include "browsers/IniText.h"
+#include "platform/IniText.h"
 #include "browsers/ProcessInfoLite.h"
 #include "browsers/SettingsFile.h"
 #include "platform/SysUtils.h"

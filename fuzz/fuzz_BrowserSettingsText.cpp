@@ -2,7 +2,7 @@
 // profiles.ini, on arbitrary text. A value written must read back as written, and the text before
 // the edited place must stay as it was.
 
-#include "browsers/IniText.h"
+#include "platform/IniText.h"
 #include "browsers/ProxyManager.h"
 
 #include <cstdint>

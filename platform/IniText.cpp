@@ -1,6 +1,7 @@
-#include "browsers/IniText.h"
+#include "platform/IniText.h"
 
 #include <QList>
+#include <QStringDecoder>
 
 namespace initext {
 
@@ -27,22 +28,33 @@ QList<TLine> SplitLines(const QString &Text) {
     return lines;
 }
 
+/// V without the spaces and tabs around it. Only these two count as blanks: a value may well
+/// start or end with some other white space character that belongs to it.
+QStringView TrimBlanks(QStringView V) {
+    auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (!V.isEmpty() && blank(V.front()))
+        V = V.mid(1);
+    while (!V.isEmpty() && blank(V.back()))
+        V.chop(1);
+    return V;
+}
+
 QStringView Content(const QString &Text, const TLine &L) {
     QStringView v = QStringView(Text).mid(L.Start, L.End - L.Start);
     if (L.Start == 0 && v.startsWith(QChar(0xFEFF)))
         v = v.mid(1);
-    return v.trimmed();
+    return TrimBlanks(v);
 }
 
 /// The section name of a "[name]" line, or a null string for any other line.
 QString SectionOf(QStringView Line) {
     if (Line.size() >= 2 && Line.front() == u'[' && Line.back() == u']')
-        return Line.mid(1, Line.size() - 2).trimmed().toString();
+        return TrimBlanks(Line.mid(1, Line.size() - 2)).toString();
     return QString();
 }
 
 bool IsComment(QStringView Line) {
-    return Line.startsWith(u';') || Line.startsWith(u'#');
+    return Line.startsWith(u';') || Line.startsWith(u'#') || Line.startsWith(u"//");
 }
 
 bool KeyOf(QStringView Line, const QString &Key, qsizetype *EqualsAt = nullptr) {
@@ -51,7 +63,7 @@ bool KeyOf(QStringView Line, const QString &Key, qsizetype *EqualsAt = nullptr) 
     const qsizetype eq = Line.indexOf(u'=');
     if (eq <= 0)
         return false;
-    if (Line.left(eq).trimmed().compare(Key.trimmed(), Qt::CaseInsensitive) != 0)
+    if (TrimBlanks(Line.left(eq)).compare(TrimBlanks(Key), Qt::CaseInsensitive) != 0)
         return false;
     if (EqualsAt)
         *EqualsAt = eq;
@@ -64,6 +76,39 @@ QString LineBreakOf(const QString &Text) {
 }
 
 } // namespace
+
+QString DecodeText(const QByteArray &Bytes) {
+    QStringConverter::Encoding enc = QStringConverter::Utf8;
+    if (Bytes.startsWith("\xFF\xFE"))
+        enc = QStringConverter::Utf16LE;
+    else if (Bytes.startsWith("\xFE\xFF"))
+        enc = QStringConverter::Utf16BE;
+    // The decoder drops the byte-order mark of its own encoding.
+    QStringDecoder decode(enc, QStringConverter::Flag::Default);
+    QString text = decode(Bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
+}
+
+QList<TIniSection> ParseSections(const QString &Text) {
+    QList<TIniSection> sections;
+    for (const TLine &l : SplitLines(Text)) {
+        const QStringView line = Content(Text, l);
+        const QString s = SectionOf(line);
+        if (!s.isNull()) {
+            sections.append({s, {}});
+            continue;
+        }
+        if (sections.isEmpty() || IsComment(line))
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0)
+            continue;
+        sections.back().Entries.append({TrimBlanks(line.left(eq)).toString(), TrimBlanks(line.mid(eq + 1)).toString()});
+    }
+    return sections;
+}
 
 QStringList SectionNames(const QString &Text) {
     QStringList names;
@@ -83,13 +128,13 @@ bool ReadValue(const QString &Text, const QString &Section, const QString &Key, 
         if (!s.isNull()) {
             if (seenSection && inSection)
                 return false; // only the first section of that name counts
-            inSection = s.compare(Section.trimmed(), Qt::CaseInsensitive) == 0;
+            inSection = s.compare(TrimBlanks(Section), Qt::CaseInsensitive) == 0;
             seenSection = seenSection || inSection;
             continue;
         }
         qsizetype eq = 0;
         if (inSection && KeyOf(line, Key, &eq)) {
-            Value = line.mid(eq + 1).trimmed().toString();
+            Value = TrimBlanks(line.mid(eq + 1)).toString();
             return true;
         }
     }
@@ -107,7 +152,7 @@ QString WriteValue(const QString &Text, const QString &Section, const QString &K
         if (!s.isNull()) {
             if (sectionAt >= 0)
                 break;
-            if (s.compare(Section.trimmed(), Qt::CaseInsensitive) == 0) {
+            if (s.compare(TrimBlanks(Section), Qt::CaseInsensitive) == 0) {
                 sectionAt = i;
                 lastKeyLine = i;
             }
@@ -126,7 +171,7 @@ QString WriteValue(const QString &Text, const QString &Section, const QString &K
         if (!line.isEmpty())
             lastKeyLine = i;
     }
-    const QString newLine = Key.trimmed() + u'=' + Value;
+    const QString newLine = TrimBlanks(Key).toString() + u'=' + Value;
     if (sectionAt >= 0) {
         const TLine &after = lines[lastKeyLine];
         // The last line of the text may lack a line break: give it one before adding ours.
@@ -139,7 +184,7 @@ QString WriteValue(const QString &Text, const QString &Section, const QString &K
         out += br;
     if (!out.isEmpty() && !lines.isEmpty() && !Content(Text, lines.back()).isEmpty())
         out += br;
-    return out + u'[' + Section.trimmed() + u']' + br + newLine + br;
+    return out + u'[' + TrimBlanks(Section).toString() + u']' + br + newLine + br;
 }
 
 } // namespace initext

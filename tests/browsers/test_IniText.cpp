@@ -1,6 +1,6 @@
 // INI text edits: reads of the first section and key, writes that change one value and nothing else.
 
-#include "browsers/IniText.h"
+#include "platform/IniText.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"first_key_wins", "[Proxy]\nK=1\nK=2\n", "Proxy", "K", true, "1"},
         ReadCase{"first_section_only", "[P]\nA=1\n[P]\nB=2\n", "P", "B", false, ""},
         ReadCase{"comment", "[P]\n;K=1\n#K=2\nK=3\n", "P", "K", true, "3"},
+        ReadCase{"slash_comment", "[P]\n// K=1\n//=====\nK=2\n", "P", "K", true, "2"},
+        ReadCase{"tabs_around_key_and_value", "[P]\n\tK\t\t= \tv w\t \n", "P", "K", true, "v w"},
+        // Only spaces and tabs are blanks: another white space character belongs to the value.
+        ReadCase{"other_white_space_kept", "[P]\nK=\xC2\xA0v\n", "P", "K", true, "\xC2\xA0v"},
         ReadCase{"empty_value", "[P]\nK=\n", "P", "K", true, ""},
         ReadCase{"value_with_equals", "[P]\nK=a=b\n", "P", "K", true, "a=b"},
         ReadCase{"no_section", "K=1\n", "P", "K", false, ""}),
@@ -90,6 +94,37 @@ TEST(IniText, SectionNamesInFileOrder) {
     EXPECT_EQ(initext::SectionNames(QStringLiteral("[General]\nA=1\n[Install4F96D1932A9F858E]\n[Profile0]\n")),
               (QStringList{QStringLiteral("General"), QStringLiteral("Install4F96D1932A9F858E"),
                            QStringLiteral("Profile0")}));
+}
+
+TEST(IniText, ParseSectionsKeepsOrderAndRepeats) {
+    const QList<initext::TIniSection> s = initext::ParseSections(QStringLiteral(
+        "K=before any section\r\n[A]\r\n\tX\t= 1\r\n// X = 9\r\nx = 2\r\nno key\r\n=3\r\n[ B ]\r\n[A]\r\nY=4"));
+    ASSERT_EQ(s.size(), 3);
+    EXPECT_EQ(s[0].Name, QStringLiteral("A"));
+    ASSERT_EQ(s[0].Entries.size(), 2);
+    EXPECT_EQ(s[0].Entries[0].Key, QStringLiteral("X"));
+    EXPECT_EQ(s[0].Entries[0].Value, QStringLiteral("1"));
+    EXPECT_EQ(s[0].Entries[1].Key, QStringLiteral("x"));
+    EXPECT_EQ(s[0].Entries[1].Value, QStringLiteral("2"));
+    EXPECT_EQ(s[1].Name, QStringLiteral("B"));
+    EXPECT_TRUE(s[1].Entries.isEmpty());
+    EXPECT_EQ(s[2].Name, QStringLiteral("A"));
+    ASSERT_EQ(s[2].Entries.size(), 1);
+    EXPECT_EQ(s[2].Entries[0].Value, QStringLiteral("4"));
+}
+
+TEST(IniText, DecodeTextByByteOrderMark) {
+    const struct {
+        const char *Name;
+        QByteArray Bytes;
+    } cases[] = {
+        {"utf16le", QByteArray("\xFF\xFE[\x00\xE4\x00]\x00", 8)},
+        {"utf16be", QByteArray("\xFE\xFF\x00[\x00\xE4\x00]", 8)},
+        {"utf8_bom", QByteArray("\xEF\xBB\xBF[\xC3\xA4]")},
+        {"utf8", QByteArray("[\xC3\xA4]")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(initext::DecodeText(c.Bytes), QString::fromUtf8("[\xC3\xA4]")) << c.Name;
 }
 
 } // namespace
