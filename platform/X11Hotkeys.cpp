@@ -246,16 +246,12 @@ bool TX11Hotkeys::Grab(THotkey &Hotkey) {
         else
             Granted.emplace_back(p.Code, p.Mods);
     }
-    // Waiting for the answers may have queued events that the socket will not announce again.
-    if (!FDrainPending) {
-        FDrainPending = true;
-        QMetaObject::invokeMethod(this, &TX11Hotkeys::DrainQueued, Qt::QueuedConnection);
-    }
+    ScheduleDrain();
     if (Refused) {
         // Half a combination (say, only with NumLock on) would be more confusing than none.
         for (const auto &[Code, Mods] : Granted)
             xcb_ungrab_key(FConn->Conn, Code, FConn->Root, Mods);
-        xcb_flush(FConn->Conn);
+        Sync();
         return false;
     }
     Hotkey.Keycodes = std::move(Codes);
@@ -263,11 +259,28 @@ bool TX11Hotkeys::Grab(THotkey &Hotkey) {
     return true;
 }
 
-void TX11Hotkeys::Ungrab(THotkey &Hotkey) {
+// The server takes requests of different clients in no fixed order: a combination counts as free
+// for other programs only once the server has done our release, so the caller waits for that.
+void TX11Hotkeys::Sync() {
+    XcbPtr<xcb_get_input_focus_reply_t> Reply(
+        xcb_get_input_focus_reply(FConn->Conn, xcb_get_input_focus(FConn->Conn), nullptr));
+    ScheduleDrain();
+}
+
+void TX11Hotkeys::ScheduleDrain() {
+    // Waiting for an answer may have queued events that the socket will not announce again.
+    if (!FDrainPending) {
+        FDrainPending = true;
+        QMetaObject::invokeMethod(this, &TX11Hotkeys::DrainQueued, Qt::QueuedConnection);
+    }
+}
+
+void TX11Hotkeys::Ungrab(THotkey &Hotkey, bool Wait) {
     if (FConn && !Hotkey.Grabs.empty()) {
         for (const auto &[Code, Mods] : Hotkey.Grabs)
             xcb_ungrab_key(FConn->Conn, Code, FConn->Root, Mods);
-        xcb_flush(FConn->Conn);
+        if (Wait)
+            Sync();
     }
     Hotkey.Grabs.clear();
     Hotkey.Keycodes.clear();
@@ -295,19 +308,23 @@ bool TX11Hotkeys::UnregisterHotKey(uint32_t Id) {
     bool Found = false;
     for (auto It = FHotkeys.begin(); It != FHotkeys.end();) {
         if (It->Id == Id) {
-            Ungrab(*It);
+            Ungrab(*It, false);
             It = FHotkeys.erase(It);
             Found = true;
         } else {
             ++It;
         }
     }
+    if (Found && FConn)
+        Sync();
     return Found;
 }
 
 void TX11Hotkeys::UnregisterAll() {
     for (THotkey &Hk : FHotkeys)
-        Ungrab(Hk);
+        Ungrab(Hk, false);
+    if (!FHotkeys.empty() && FConn)
+        Sync();
     FHotkeys.clear();
 }
 
@@ -319,7 +336,7 @@ bool TX11Hotkeys::IsRegistered(uint32_t Id) const {
 // key now lies. One that another client took meanwhile stays registered but silent.
 void TX11Hotkeys::RegrabAll() {
     for (THotkey &Hk : FHotkeys)
-        Ungrab(Hk);
+        Ungrab(Hk, false);
     LoadModifierMasks();
     for (THotkey &Hk : FHotkeys)
         Grab(Hk);

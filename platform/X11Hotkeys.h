@@ -81,7 +81,9 @@ private:
     uint16_t ModifierMask(uint32_t Modifiers) const;
     std::vector<uint16_t> LockVariants() const;
     bool Grab(THotkey &Hotkey);
-    void Ungrab(THotkey &Hotkey);
+    void Ungrab(THotkey &Hotkey, bool Wait = true);
+    void Sync();
+    void ScheduleDrain();
     void RegrabAll();
     void ConnectionLost();
     void Close();

@@ -1,5 +1,5 @@
 #pragma once
-// A private X server for the hotkey tests (Xvfb on a display number it picks itself), key presses
+// A private X server for the hotkey tests (Xvfb on a free display number of its own), key presses
 // through xdotool, and a second X client that grabs keys the way another program would.
 // Header-only; users link xcb (relayvane_platform brings it).
 
@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -47,17 +48,50 @@ public:
             *Error = QStringLiteral("Xvfb is not installed (scripts/install-deps.sh installs it)");
             return false;
         }
-        // The server takes the first free display number and writes it into this pipe once it
-        // accepts clients, so no number is guessed and no fixed one is shared between tests.
-        int Pipe[2];
-        if (::pipe(Pipe) != 0) {
-            *Error = QStringLiteral("pipe failed");
+        // Display numbers from a high range that depends on the process id: the low ones are
+        // where desktops and programs with a fixed number live, and a client of theirs must not
+        // land on our server. A number that turns out taken makes Xvfb end; the next is tried.
+        // The server writes the number into the pipe once it accepts clients.
+        QByteArray Number;
+        for (int Try = 0, Display = 400 + static_cast<int>(::getpid() % 500); Try < 40;
+             ++Try, Display = 400 + (Display - 400 + 13) % 500) {
+            if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(Display)) ||
+                QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(Display)))
+                continue;
+            Number = StartOn(Xvfb, Display);
+            if (!Number.isEmpty())
+                break;
+        }
+        if (Number.isEmpty()) {
+            *Error = QStringLiteral("Xvfb did not start on any display tried");
             return false;
         }
-        const bool Started =
-            FServer.Start(Xvfb, {QStringLiteral("-displayfd"), QString::number(Pipe[1]), QStringLiteral("-nolisten"),
-                                 QStringLiteral("tcp"), QStringLiteral("-noreset"), QStringLiteral("-screen"),
-                                 QStringLiteral("0"), QStringLiteral("320x240x24")});
+        QElapsedTimer Clock;
+        Clock.start();
+        FName = QStringLiteral(":") + QString::fromLatin1(Number.trimmed());
+        while (Clock.elapsed() < 30000) {
+            xcb_connection_t *C = xcb_connect(FName.toLocal8Bit().constData(), nullptr);
+            const bool Ok = !xcb_connection_has_error(C);
+            xcb_disconnect(C);
+            if (Ok)
+                return true;
+            pollfd None{-1, 0, 0};
+            ::poll(&None, 0, 50);
+        }
+        *Error = QStringLiteral("cannot connect to Xvfb on ") + FName;
+        return false;
+    }
+
+    // Starts Xvfb on Display; its number as the server reported it when ready, empty when the
+    // server ended instead (the number was taken).
+    QByteArray StartOn(const QString &Xvfb, int Display) {
+        int Pipe[2];
+        if (::pipe(Pipe) != 0)
+            return QByteArray();
+        const bool Started = FServer.Start(
+            Xvfb, {QStringLiteral(":%1").arg(Display), QStringLiteral("-displayfd"), QString::number(Pipe[1]),
+                   QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset"),
+                   QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("320x240x24")});
         ::close(Pipe[1]);
         QByteArray Number;
         QElapsedTimer Clock;
@@ -74,21 +108,10 @@ public:
         }
         ::close(Pipe[0]);
         if (!Number.endsWith('\n')) {
-            *Error = QStringLiteral("Xvfb did not report a display");
-            return false;
+            FServer.Stop();
+            return QByteArray();
         }
-        FName = QStringLiteral(":") + QString::fromLatin1(Number.trimmed());
-        while (Clock.elapsed() < 30000) {
-            xcb_connection_t *C = xcb_connect(FName.toLocal8Bit().constData(), nullptr);
-            const bool Ok = !xcb_connection_has_error(C);
-            xcb_disconnect(C);
-            if (Ok)
-                return true;
-            pollfd None{-1, 0, 0};
-            ::poll(&None, 0, 50);
-        }
-        *Error = QStringLiteral("cannot connect to Xvfb on ") + FName;
-        return false;
+        return Number;
     }
 
     QString Name() const { return FName; }
