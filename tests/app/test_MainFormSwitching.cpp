@@ -3,6 +3,7 @@
 // without a local proxy, the menu's enabled states, flags and rating pictures.
 
 #include "tests/app/MainFormFixture.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 #include <QFile>
 
@@ -497,4 +498,52 @@ TEST_F(MainFormTest, DialogHandlersRebuildOnlyAfterOk) {
     EXPECT_EQ(MenuCaptions().size(), 3);
     // Neither the service nor a URL is chosen: no download.
     EXPECT_TRUE(Views.Events("warning:").isEmpty());
+}
+
+TEST_F(MainFormTest, ARequestThroughTheRelayTakesTheActiveProxyOnlyWhileProxyingIsOn) {
+    const QString Curl = testsupport::FindProgram(QStringLiteral("curl"));
+    if (Curl.isEmpty())
+        GTEST_SKIP() << "curl is not installed (scripts/install-deps.sh)";
+    // The gateway answers every request itself and keeps the request line's target.
+    std::mutex Lock;
+    std::vector<std::string> GatewayTargets;
+    testsupport::LoopbackHttpServer Gateway;
+    Gateway.Server.set_pre_routing_handler([&](const httplib::Request &Req, httplib::Response &Res) {
+        std::lock_guard<std::mutex> L(Lock);
+        GatewayTargets.push_back(Req.target);
+        Res.set_content("via-gateway", "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    Gateway.Start();
+    testsupport::LoopbackHttpServer Origin;
+    Origin.Server.Get(
+        "/page", [](const httplib::Request &, httplib::Response &Res) { Res.set_content("direct", "text/plain"); });
+    Origin.Start();
+
+    Seed.ProxyList()->Add(QString(), QString(), 0, QStringLiteral("127.0.0.1"), Gateway.Port());
+    Start();
+    Form->SelectProxy->Items(0)->Click();
+    ASSERT_TRUE(Config().Enabled());
+    ASSERT_TRUE(testsupport::WaitForPort(Options.RelayPort));
+
+    const QString Page = QStringLiteral("http://127.0.0.1:%1/page").arg(Origin.Port());
+    auto Fetch = [&] {
+        QByteArray Out;
+        testsupport::RunProgram(Curl,
+                                {QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("20"),
+                                 QStringLiteral("-x"), RelayAddress(), Page},
+                                &Out);
+        return Out;
+    };
+    EXPECT_EQ(Fetch(), "via-gateway");
+    {
+        std::lock_guard<std::mutex> L(Lock);
+        ASSERT_EQ(GatewayTargets.size(), 1u);
+        EXPECT_EQ(GatewayTargets[0], Page.toStdString());
+    }
+    Form->EnableProxyClick();
+    ASSERT_FALSE(Config().Enabled());
+    EXPECT_EQ(Fetch(), "direct");
+    std::lock_guard<std::mutex> L(Lock);
+    EXPECT_EQ(GatewayTargets.size(), 1u);
 }
