@@ -581,8 +581,7 @@ void TMainForm::ShowEnableDisabledStatus() {
 }
 
 void TMainForm::SetupActiveProxy() {
-    // 1.
-    if (!ActiveProxy || !proxyServer)
+    if (!proxyServer)
         return;
     auto Quietly = [](auto &&Work) {
         try {
@@ -600,6 +599,22 @@ void TMainForm::SetupActiveProxy() {
                             .arg(ErrorText(std::current_exception())));
         }
     };
+    // 1. Without an active proxy the relay is left as it is, with one exception: start-up has
+    // just pointed the browsers at it, so a relay that does not listen yet starts direct, or
+    // the browsers would lose the web until a proxy is chosen.
+    if (!ActiveProxy) {
+        if (!proxyServer->Active()) {
+            Quietly([this] {
+                proxyServer->SetLocalProxy(QString());
+                proxyServer->SetLocalProxyUserPass(QString());
+                proxyServer->SetGatewayProxy(QString());
+                proxyServer->SetGatewayProxyUserPass(QString());
+                proxyServer->SetGatewayHosts(QStringList());
+            });
+            Activate();
+        }
+        return;
+    }
     if (ProgramConfig->Enabled()) {
         // 2.1.
         Quietly([this] {

@@ -3,6 +3,7 @@
 // still off, the list download's failures, warnings one at a time, and what closing leaves.
 
 #include "config/ComponentStream.h"
+#include "platform/Registry.h"
 #include "tests/app/MainFormFixture.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -365,4 +366,27 @@ TEST_F(MainFormTest, MenuAndMessageTextsFollowTheLanguage) {
     Form->CoolTrayIcon1MouseUp(true, QPoint());
     EXPECT_EQ(Form->TestProxy->Caption(),
               Table.ReadString(QStringLiteral("deutsch"), QStringLiteral("TestProxyBtn"), QString()));
+}
+
+TEST_F(MainFormTest, SettingsLeftChangedByAnEarlierRunAreGivenBackBeforeTheNextSetUp) {
+    // A run that was killed: the system proxy still points at the relay, the store remembers the
+    // user's own server and marks the change.
+    {
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(TRegistry::ProgramKey(), true));
+        Reg.WriteInteger(QStringLiteral("ProxyServerChangedIE"), 1);
+        Reg.WriteString(QStringLiteral("DefaultProxyServerIE"), QStringLiteral("10.9.9.9:8080"));
+        Reg.WriteInteger(QStringLiteral("DefaultProxyStateIE"), 1);
+        TProxyManager Manager;
+        ASSERT_TRUE(Manager.EnableProxyIE(RelayAddress()));
+    }
+    // The browser chosen now does not use the system settings; they are given back all the same.
+    Seed.SetBrowser(QStringLiteral("opera browser"));
+    Start();
+    EXPECT_FALSE(Form->Terminated());
+    EXPECT_TRUE(Views.Events("shortcut").isEmpty());
+    EXPECT_EQ(SystemProxy(), QStringLiteral("10.9.9.9:8080 on"));
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(TRegistry::ProgramKey(), false));
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("ProxyServerChangedIE")), 0);
 }

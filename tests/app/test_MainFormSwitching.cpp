@@ -144,6 +144,10 @@ TEST_F(MainFormTest, SwitchingWithAnEmptyMenuDoesNothing) {
     EXPECT_EQ(Form->ActiveProxy, nullptr);
     EXPECT_FALSE(Config().Enabled());
     EXPECT_TRUE(MenuCaptions().isEmpty());
+    // The browsers were pointed at the relay at start-up: it forwards directly meanwhile.
+    EXPECT_TRUE(Relay().Active());
+    EXPECT_EQ(Relay().GetGatewayProxy(), QStringLiteral(":0"));
+    EXPECT_TRUE(testsupport::WaitForPort(Options.RelayPort));
     for (TMenuItemEx *Item : {Form->SelectProxy, Form->SwitchProxy, Form->DeleteProxy, Form->EnableProxy})
         EXPECT_FALSE(Item->Enabled()) << Item->objectName().toStdString();
 }
