@@ -225,7 +225,16 @@ TEST(LanguageTableFile, EverySectionHoldsTheSameKeys) {
     for (const QString &section : kSections) {
         const QStringList keys = t.Keys(section);
         const QSet<QString> set(keys.begin(), keys.end());
-        EXPECT_EQ(set, englishSet) << section.toStdString();
+        QStringList missing, extra;
+        for (const QString &k : englishSet)
+            if (!set.contains(k))
+                missing << k;
+        for (const QString &k : set)
+            if (!englishSet.contains(k))
+                extra << k;
+        EXPECT_TRUE(missing.isEmpty() && extra.isEmpty())
+            << section.toStdString() << " lacks: " << missing.join(u' ').toStdString()
+            << "; has beyond english: " << extra.join(u' ').toStdString();
         if (section != kSections[0]) {
             EXPECT_EQ(set.size(), keys.size()) << "repeated key in " << section.toStdString();
         }
