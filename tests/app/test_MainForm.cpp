@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace apptest;
 
 namespace {
@@ -389,4 +393,46 @@ TEST_F(MainFormTest, SettingsLeftChangedByAnEarlierRunAreGivenBackBeforeTheNextS
     TRegistry Reg;
     ASSERT_TRUE(Reg.OpenKey(TRegistry::ProgramKey(), false));
     EXPECT_EQ(Reg.ReadInteger(QStringLiteral("ProxyServerChangedIE")), 0);
+}
+
+TEST_F(MainFormTest, EntriesOfAListBeingReplacedAreNotFollowed) {
+    // The service's error reply empties the list (the active proxy aside) and shows its message
+    // while the old entries still stand; a click or a timer switch meanwhile must not reach the
+    // records that are gone.
+    TListService Service(Views, "Error|No proxy matches your filter|http://127.0.0.1/faq.php|");
+    TEnv Base("RELAYVANE_SERVICE", Service.Url());
+    Vip("10.0.0.1", 8080);
+    Vip("10.0.0.2", 8080);
+    Vip("10.0.0.3", 8080);
+    Seed.SetActiveProxyServer(QStringLiteral("10.0.0.1:8080"));
+    Seed.SetRemoveProxyOnSwitch(true);
+    Start();
+    ASSERT_EQ(MenuCaptions().size(), 3);
+    Views.DuringWarning = [this] {
+        Form->SelectProxy->Items(2)->Click();
+        Form->SwitchProxyClick(Form->TimerAutoSwitch);
+        Form->DeleteProxyClick(Form->DeleteProxy);
+    };
+    Config().SetUseListService(true);
+    Form->LoadProxyClick(Form->LoadProxyMnu);
+    EXPECT_EQ(Views.Events("warning:No proxy matches your filter").size(), 1);
+    EXPECT_EQ(Active(), QStringLiteral("10.0.0.1:8080"));
+    EXPECT_EQ(MenuCaptions(), QStringList{"10.0.0.1:8080"});
+    EXPECT_EQ(Config().ProxyList()->Count(), 1);
+}
+
+TEST_F(MainFormTest, WithoutADialogHostWarningsGoToStandardError) {
+    Start(false);
+    QTemporaryDir Dir;
+    const QString Path = Dir.path() + QStringLiteral("/stderr");
+    std::fflush(stderr);
+    const int Saved = ::dup(2);
+    const int File = ::open(Path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(File, 2);
+    Form->ShowWarningMessage(QStringLiteral("Something went wrong"), QStringLiteral("http://example.test/faq.php"));
+    std::fflush(stderr);
+    ::dup2(Saved, 2);
+    ::close(Saved);
+    ::close(File);
+    EXPECT_EQ(testsupport::ReadFile(Path), "Something went wrong\nhttp://example.test/faq.php\n");
 }
