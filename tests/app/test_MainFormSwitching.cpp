@@ -2,6 +2,7 @@
 // removal on switch, deletion, the usage history, the filter, the relay's settings with and
 // without a local proxy, the menu's enabled states, flags and rating pictures.
 
+#include "app/Marlo.ComCtrl.HotKey.h"
 #include "tests/app/MainFormFixture.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -550,4 +551,35 @@ TEST_F(MainFormTest, ARequestThroughTheRelayTakesTheActiveProxyOnlyWhileProxying
     EXPECT_EQ(Fetch(), "direct");
     std::lock_guard<std::mutex> L(Lock);
     EXPECT_EQ(GatewayTargets.size(), 1u);
+}
+
+TEST_F(MainFormTest, TheBuiltInHotkeysRunTheHandlersWithTheComponentAsSender) {
+    // No display: the hotkeys stay off (and say so), the component and its list are there all
+    // the same, and a combination's handler acts like the switch hotkey.
+    const QByteArray Display = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    Options.Hotkeys = nullptr;
+    Vip("10.0.0.1", 8080);
+    Vip("10.0.0.2", 8080);
+    Seed.SetActiveProxyServer(QStringLiteral("10.0.0.1:8080"));
+    Seed.SetRemoveProxyOnSwitch(true);
+    Start();
+    if (!Display.isEmpty())
+        qputenv("DISPLAY", Display);
+    ASSERT_NE(Form->KvHotkey, nullptr);
+    TShortCutCollection *List = Form->KvHotkey->ShortCuts();
+    ASSERT_EQ(List->Count(), 7);
+    QString Keys;
+    TShortCutData *Switch = nullptr;
+    for (int i = 0; i < List->Count(); ++i) {
+        Keys += List->Items(i)->ShortCut();
+        if (List->Items(i)->ShortCut() == u'S')
+            Switch = List->Items(i);
+    }
+    EXPECT_EQ(Keys, QStringLiteral("MSDERPC"));
+    ASSERT_NE(Switch, nullptr);
+    Switch->OnShortCut()(Form->KvHotkey);
+    EXPECT_EQ(Config().ProxyList()->Count(), 1);
+    EXPECT_EQ(Active(), QStringLiteral("10.0.0.2:8080"));
+    Form->FormClose();
 }
