@@ -1,0 +1,269 @@
+// The program end to end: `relayvane --headless` in a sandbox home, its proxies downloaded at
+// start-up from the real relayvane-service, which lists two real tinyproxy gateways; it is driven
+// with `relayvane-cli ctl` and curl goes through its relay to a local origin.
+
+#include "tests/e2e/RelayPeers.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace testsupport;
+using relaytest::Origin;
+using relaytest::Tinyproxy;
+
+namespace {
+
+const QString kProgram = QStringLiteral(RELAYVANE_PROGRAM);
+const QString kCli = QStringLiteral(RELAYVANE_CLI);
+const QString kService = QStringLiteral(RELAYVANE_SERVICE_BIN);
+
+// Bounded polling: Ready is asked every 50 ms until it holds or about 30 s have passed.
+template <typename F> bool PollUntil(F Ready, int Tries = 600) {
+    for (int i = 0; i < Tries; ++i) {
+        if (Ready())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+class ProgramE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (FindProgram(QStringLiteral("tinyproxy")).isEmpty())
+            GTEST_SKIP() << "tinyproxy is not installed";
+        ASSERT_TRUE(FDir.isValid());
+        for (const char *Sub : {"home/.config", "home/Desktop", "run", "gw1", "gw2"})
+            ASSERT_TRUE(QDir(FDir.path()).mkpath(QLatin1String(Sub)));
+        QFile::setPermissions(FDir.filePath("run"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        ASSERT_TRUE(FOrigin.Start());
+        ASSERT_TRUE(FGateway[0].Start(FDir.filePath("gw1")));
+        ASSERT_TRUE(FGateway[1].Start(FDir.filePath("gw2")));
+
+        // The service lists both gateways with figures every default filter lets through.
+        const qint64 Now = QDateTime::currentSecsSinceEpoch();
+        QJsonArray Proxies;
+        for (const Tinyproxy &G : FGateway)
+            Proxies.append(QJsonObject{{"address", "127.0.0.1"},
+                                       {"port", G.Port()},
+                                       {"country_code", "DE"},
+                                       {"country", "Germany"},
+                                       {"type", "elite"},
+                                       {"https", true},
+                                       {"post", true},
+                                       {"speed", 50},
+                                       {"ping", 1},
+                                       {"uptime", 95},
+                                       {"uptime_hours", 48},
+                                       {"last_check", double(Now)}});
+        WriteFile(FDir.filePath("proxies.json"), QJsonDocument(Proxies).toJson());
+        const QString Db = FDir.filePath("service.sqlite");
+        QByteArray Err;
+        ASSERT_EQ(RunProgram(kService, {"--db", Db, "import", "--json", FDir.filePath("proxies.json")}, nullptr, &Err),
+                  0)
+            << Err.constData();
+        const int ServicePort = FreeTcpPort();
+        ASSERT_TRUE(FService.Start(kService,
+                                   {"--db", Db, "serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(ServicePort)},
+                                   FDir.filePath("service.log")));
+        ASSERT_TRUE(WaitForPort(ServicePort)) << "the service did not come up";
+
+        FRelayPort = FreeTcpPort();
+        FConfig = FDir.filePath("home/config.cfg");
+        const QString Home = FDir.filePath("home");
+        FEnv = QProcessEnvironment::systemEnvironment();
+        for (const char *Name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "RELAYVANE_CONFIG", "RELAYVANE_JUDGE",
+                                 "XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS"})
+            FEnv.remove(QLatin1String(Name));
+        FEnv.insert("HOME", Home);
+        FEnv.insert("XDG_CONFIG_HOME", Home + "/.config");
+        FEnv.insert("XDG_RUNTIME_DIR", FDir.filePath("run"));
+        FEnv.insert("GSETTINGS_BACKEND", "keyfile");
+        FEnv.insert("RELAYVANE_SYSTEM_PROXY", "gnome");
+        FEnv.insert("RELAYVANE_SERVICE", QStringLiteral("http://127.0.0.1:%1").arg(ServicePort));
+        FEnv.insert("RELAYVANE_RELAY_PORT", QString::number(FRelayPort));
+
+        // The list service is the source, so start-up downloads at once.
+        ASSERT_EQ(Cli({"config", "--config", FConfig, "set", "UseListService", "true"}), 0) << FErr.constData();
+    }
+
+    void TearDown() override {
+        if (FProgram.state() != QProcess::NotRunning) {
+            FProgram.kill();
+            FProgram.waitForFinished(10000);
+        }
+    }
+
+    int Cli(const QStringList &Args) {
+        QProcess P;
+        P.setProcessEnvironment(FEnv);
+        P.start(kCli, Args);
+        if (!P.waitForFinished(60000)) {
+            P.kill();
+            P.waitForFinished();
+            return -1;
+        }
+        FOut = P.readAllStandardOutput();
+        FErr = P.readAllStandardError();
+        return P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
+    }
+
+    QJsonObject Ctl(const QString &Command, const QString &Arg = QString()) {
+        QStringList Args{"ctl", Command};
+        if (!Arg.isEmpty())
+            Args << Arg;
+        Args << "--json";
+        EXPECT_EQ(Cli(Args), 0) << FErr.constData();
+        return QJsonDocument::fromJson(FOut).object();
+    }
+
+    void StartProgram() {
+        FProgram.setProcessEnvironment(FEnv);
+        FProgram.setProcessChannelMode(QProcess::SeparateChannels);
+        FProgram.start(kProgram, {"--headless", "--config", FConfig});
+        ASSERT_TRUE(FProgram.waitForStarted());
+        // Up once the control socket answers, with both downloaded proxies in the menu.
+        QJsonObject S;
+        const bool Up = PollUntil([&] {
+            if (FProgram.state() == QProcess::NotRunning)
+                return true;
+            if (Cli({"ctl", "status", "--json"}) != 0)
+                return false;
+            S = QJsonDocument::fromJson(FOut).object();
+            return S["FVipProxyCount"].toInt() == 2 && !S["DownloadProxy"].toBool();
+        });
+        ASSERT_EQ(FProgram.state(), QProcess::Running) << FProgram.readAllStandardError().constData();
+        ASSERT_TRUE(Up) << "status never showed the download: " << FOut.constData() << FErr.constData();
+        FState = S;
+    }
+
+    QString Gateway(int i) const { return QStringLiteral("127.0.0.1:%1").arg(FGateway[i].Port()); }
+
+    // Fetches the origin's /echo through the relay with a unique query; returns the gateway (0, 1)
+    // whose log shows that request, -1 when none does or the fetch failed.
+    int FetchThroughRelay() {
+        const QString Tag = QStringLiteral("t%1").arg(++FRequests);
+        int Status = -1;
+        const QByteArray Body =
+            relaytest::Curl({"--max-time", "20", "-x", QStringLiteral("http://127.0.0.1:%1").arg(FRelayPort),
+                             QStringLiteral("http://127.0.0.1:%1/echo?%2").arg(FOrigin.Port()).arg(Tag)},
+                            &Status);
+        EXPECT_EQ(Status, 0);
+        EXPECT_TRUE(Body.contains("tinyproxy")) << "the origin saw no Via of a gateway: " << Body.constData();
+        for (int i = 0; i < 2; ++i) {
+            QFile Log(FGateway[i].LogFile());
+            if (Log.open(QIODevice::ReadOnly) && Log.readAll().contains("/echo?" + Tag.toLatin1()))
+                return i;
+        }
+        return -1;
+    }
+
+    QTemporaryDir FDir;
+    Origin FOrigin;
+    Tinyproxy FGateway[2];
+    ChildProcess FService;
+    QProcessEnvironment FEnv;
+    QString FConfig;
+    int FRelayPort = 0;
+    int FRequests = 0;
+    QProcess FProgram;
+    QJsonObject FState;
+    QByteArray FOut, FErr;
+};
+
+TEST_F(ProgramE2E, DownloadsAtStartUpThenRelaysThroughTheProxyTheControlChooses) {
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    const QSet<QString> Both{Gateway(0), Gateway(1)};
+    // The start-up download picks a proxy but cannot switch proxying on before the menu is ready.
+    EXPECT_TRUE(Both.contains(FState["ActiveProxy"].toString())) << FOut.constData();
+    EXPECT_FALSE(FState["Enabled"].toBool());
+    EXPECT_EQ(FState["FUSerProxyCount"].toInt(), 0);
+
+    QJsonObject S = Ctl("enable");
+    ASSERT_TRUE(S["Enabled"].toBool());
+    ASSERT_TRUE(Both.contains(S["ActiveProxy"].toString()));
+    EXPECT_EQ(Gateway(FetchThroughRelay()), S["ActiveProxy"].toString());
+
+    // Random switches reach both gateways, and the relay follows each one.
+    QSet<QString> Seen;
+    for (int i = 0; i < 40 && Seen.size() < 2; ++i) {
+        S = Ctl("switch");
+        ASSERT_TRUE(Both.contains(S["ActiveProxy"].toString())) << FOut.constData();
+        EXPECT_TRUE(S["Enabled"].toBool());
+        Seen.insert(S["ActiveProxy"].toString());
+    }
+    EXPECT_EQ(Seen, Both);
+    EXPECT_EQ(Gateway(FetchThroughRelay()), S["ActiveProxy"].toString());
+
+    // A named entry, and one the menu does not have.
+    const QString Other = S["ActiveProxy"].toString() == Gateway(0) ? Gateway(1) : Gateway(0);
+    EXPECT_EQ(Ctl("use", Other)["ActiveProxy"].toString(), Other);
+    EXPECT_EQ(Gateway(FetchThroughRelay()), Other);
+    EXPECT_EQ(Cli({"ctl", "use", "10.9.9.9:1"}), 1);
+    EXPECT_EQ(FErr, QByteArray("relayvane-cli: ctl: 10.9.9.9:1 is not in the proxy menu\n"));
+    EXPECT_EQ(Cli({"ctl", "fly"}), 2);
+
+    // Human-readable status.
+    ASSERT_EQ(Cli({"ctl", "status"}), 0);
+    EXPECT_TRUE(FOut.startsWith("Active proxy:       " + Other.toLatin1() + " (Germany, DE)\nProxying:           on\n"))
+        << FOut.constData();
+}
+
+TEST_F(ProgramE2E, ASecondCopyRefusesAndTheFirstRunsOn) {
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    QProcess Second;
+    Second.setProcessEnvironment(FEnv);
+    Second.start(kProgram, {"--headless", "--config", FConfig});
+    ASSERT_TRUE(Second.waitForFinished(60000));
+    EXPECT_EQ(Second.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(Second.exitCode(), 0);
+    EXPECT_TRUE(Second.readAllStandardError().contains("You cannot run two copies of that program."));
+    EXPECT_EQ(Ctl("status")["FVipProxyCount"].toInt(), 2) << "the first copy still answers";
+    // A control-less copy does not take over the first one's socket either.
+    EXPECT_TRUE(QFile::exists(FDir.filePath("run/relayvane/ctl.sock")));
+}
+
+TEST_F(ProgramE2E, SigtermRestoresTheSystemProxyAndSavesTheConfiguration) {
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    const QString Active = Ctl("enable")["ActiveProxy"].toString();
+    ASSERT_FALSE(Active.isEmpty());
+    const QByteArray Relay = QStringLiteral("127.0.0.1:%1").arg(FRelayPort).toLatin1();
+    ASSERT_EQ(Cli({"browsers", "status", "--config", FConfig}), 0) << FErr.constData();
+    EXPECT_TRUE(FOut.contains("now:        " + Relay + " (on)"))
+        << "the desktop points at the relay: " << FOut.constData();
+
+    FProgram.terminate();
+    ASSERT_TRUE(FProgram.waitForFinished(60000));
+    EXPECT_EQ(FProgram.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(FProgram.exitCode(), 0) << FProgram.readAllStandardError().constData();
+
+    ASSERT_EQ(Cli({"config", "--config", FConfig, "get", "ActiveProxyServer"}), 0) << FErr.constData();
+    EXPECT_EQ(FOut.trimmed(), Active.toLatin1());
+    ASSERT_EQ(Cli({"config", "--config", FConfig, "get", "Enabled"}), 0);
+    EXPECT_EQ(FOut.trimmed(), QByteArray("true"));
+    ASSERT_EQ(Cli({"browsers", "status", "--config", FConfig}), 0);
+    EXPECT_FALSE(FOut.contains(Relay)) << "the desktop's own settings are back: " << FOut.constData();
+    EXPECT_FALSE(QFile::exists(FDir.filePath("run/relayvane/ctl.sock")));
+    EXPECT_NE(Cli({"ctl", "status"}), 0);
+    EXPECT_TRUE(FErr.contains("relayvane is not running")) << FErr.constData();
+
+    // The first run left its launcher on the desktop.
+    const QByteArray Launcher = ReadFile(FDir.filePath("home/Desktop/Relayvane.desktop"));
+    EXPECT_TRUE(Launcher.contains("Exec=\"" + QFileInfo(kProgram).absoluteFilePath().toUtf8() + "\"\n"))
+        << Launcher.constData();
+}
+
+} // namespace
