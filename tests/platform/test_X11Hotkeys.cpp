@@ -181,6 +181,18 @@ TEST_F(X11Hotkeys, SecondIdentifierForTheSameCombinationIsRefused) {
     EXPECT_FALSE(Hotkeys->UnregisterHotKey(IdS));
 }
 
+// A new keyboard layout moves keys: the combination follows its key to the new key code.
+TEST_F(X11Hotkeys, CombinationFollowsItsKeyToANewKeyCode) {
+    ASSERT_TRUE(Hotkeys->RegisterHotKey(IdS, CtrlShift, 'S'));
+    TOtherXClient Layout(X.Name());
+    ASSERT_TRUE(Layout.Connected());
+    ASSERT_TRUE(Layout.MoveKeysym('s'));
+    // The sentinel comes after the mapping change, so by its arrival the change was seen.
+    EXPECT_EQ(PressThenSentinel({}), std::vector<uint32_t>{IdSentinel});
+    EXPECT_EQ(PressThenSentinel({QStringLiteral("ctrl+shift+s"), QStringLiteral("ctrl+s")}),
+              (std::vector<uint32_t>{IdS, IdSentinel}));
+}
+
 // The X server going away turns the hotkeys off without a crash; descriptors are not leaked by
 // objects that come and go.
 TEST_F(X11Hotkeys, ServerLossAndRepeatedUseLeaveNothingBehind) {

@@ -171,6 +171,45 @@ public:
         return All;
     }
 
+    /// Moves Keysym to a key code that had no symbols, as a new keyboard layout would; true when
+    /// the server took the new mapping (every client then gets a MappingNotify).
+    bool MoveKeysym(uint32_t Keysym) {
+        const xcb_setup_t *Setup = xcb_get_setup(FConn);
+        const int Count = Setup->max_keycode - Setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t *R = xcb_get_keyboard_mapping_reply(
+            FConn, xcb_get_keyboard_mapping(FConn, Setup->min_keycode, uint8_t(Count)), nullptr);
+        if (!R)
+            return false;
+        const int PerCode = R->keysyms_per_keycode;
+        const xcb_keysym_t *Syms = xcb_get_keyboard_mapping_keysyms(R);
+        int From = -1, To = -1;
+        for (int i = 0; i < Count; ++i) {
+            bool Empty = true;
+            for (int c = 0; c < PerCode; ++c) {
+                if (Syms[i * PerCode + c] == Keysym && From < 0)
+                    From = i;
+                Empty = Empty && Syms[i * PerCode + c] == 0;
+            }
+            if (Empty && To < 0 && i > 8)
+                To = i;
+        }
+        bool Ok = From >= 0 && To >= 0;
+        if (Ok) {
+            std::vector<xcb_keysym_t> Row(Syms + From * PerCode, Syms + (From + 1) * PerCode);
+            std::vector<xcb_keysym_t> None(static_cast<size_t>(PerCode), 0);
+            for (auto [Code, Data] : {std::pair{To, Row.data()}, std::pair{From, None.data()}}) {
+                const xcb_void_cookie_t Cookie = xcb_change_keyboard_mapping_checked(
+                    FConn, 1, uint8_t(Setup->min_keycode + Code), uint8_t(PerCode), Data);
+                if (xcb_generic_error_t *E = xcb_request_check(FConn, Cookie)) {
+                    std::free(E);
+                    Ok = false;
+                }
+            }
+        }
+        std::free(R);
+        return Ok;
+    }
+
     /// Waits (up to Limit) for a key press reported to this client; its key code, 0 when none.
     int WaitForKeyPress(std::chrono::milliseconds Limit = std::chrono::seconds(20)) {
         QElapsedTimer Clock;
