@@ -25,11 +25,13 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMetaObject>
+#include <QSignalBlocker>
 
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <random>
 #include <unistd.h>
 
@@ -150,10 +152,15 @@ QDateTime TMainForm::Now() const {
     return FOptions.Now ? FOptions.Now() : QDateTime::currentDateTime();
 }
 
+namespace {
+/// Days since 1899-12-30: the integer part the date, the fraction the time of day.
+double DaysOf(const QDateTime &When) {
+    return static_cast<double>(kDayZero.daysTo(When.date())) + When.time().msecsSinceStartOfDay() / 86400000.0;
+}
+} // namespace
+
 QString TMainForm::HistoryStamp(const QDateTime &When) {
-    const double Days =
-        static_cast<double>(kDayZero.daysTo(When.date())) + When.time().msecsSinceStartOfDay() / 86400000.0;
-    return QString::number(Days, 'g', 15);
+    return QString::number(DaysOf(When), 'g', 15);
 }
 
 bool TMainForm::ParseHistoryStamp(const QString &Text, double &Days) {
@@ -861,6 +868,8 @@ void TMainForm::ReBuildProxyMenu() {
     FUSerProxyCount = 0;
     FVipProxyCount = 0;
     ActiveProxy = nullptr;
+    // A drawn menu repaints once for the whole rebuild, not once per entry of a long list.
+    std::optional<QSignalBlocker> Quiet(std::in_place, SelectProxy);
     SelectProxy->Clear();
     // 3.
     TProxyFilter *Filter = ProgramConfig->ProxyFilter();
@@ -904,6 +913,8 @@ void TMainForm::ReBuildProxyMenu() {
         } catch (...) {
         }
     }
+    Quiet.reset();
+    emit SelectProxy->Changed();
     // 5.
     RequestMenuStateUpdate();
     if (FUSerProxyCount > 0 && FVipProxyCount > 0) {
@@ -935,10 +946,8 @@ bool TMainForm::IsInHistory(const QString &Address) {
     double Stamp = 0;
     if (ParseHistoryStamp(Value, Stamp)) {
         const double Expiry = Stamp + ProgramConfig->KeepHistoryHours() * (1.0 / 24);
-        double NowDays = 0;
-        ParseHistoryStamp(HistoryStamp(Now()), NowDays);
         // 4.
-        if (NowDays < Expiry)
+        if (DaysOf(Now()) < Expiry)
             return true;
     }
     // 5.
