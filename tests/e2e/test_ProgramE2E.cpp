@@ -4,6 +4,7 @@
 
 #include "tests/e2e/RelayPeers.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XvfbDisplay.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -130,8 +131,11 @@ protected:
         return QJsonDocument::fromJson(FOut).object();
     }
 
-    void StartProgram() {
-        FProgram.setProcessEnvironment(FEnv);
+    void StartProgram(const QString &Display = QString()) {
+        QProcessEnvironment Env = FEnv;
+        if (!Display.isEmpty())
+            Env.insert("DISPLAY", Display);
+        FProgram.setProcessEnvironment(Env);
         FProgram.setProcessChannelMode(QProcess::SeparateChannels);
         FProgram.start(kProgram, {"--headless", "--config", FConfig});
         ASSERT_TRUE(FProgram.waitForStarted());
@@ -264,6 +268,27 @@ TEST_F(ProgramE2E, SigtermRestoresTheSystemProxyAndSavesTheConfiguration) {
     const QByteArray Launcher = ReadFile(FDir.filePath("home/Desktop/Relayvane.desktop"));
     EXPECT_TRUE(Launcher.contains("Exec=\"" + QFileInfo(kProgram).absoluteFilePath().toUtf8() + "\"\n"))
         << Launcher.constData();
+}
+
+// The global hotkeys of a headless copy on a private X server: Ctrl+Shift+E toggles proxying, as
+// the tray's left click and `ctl enable` do.
+TEST_F(ProgramE2E, CtrlShiftETogglesProxyingOnTheXServer) {
+    if (FindProgram(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is not installed (scripts/install-deps.sh installs it)";
+    TXvfbDisplay X;
+    QString Error;
+    ASSERT_TRUE(X.Start(&Error)) << Error.toStdString();
+    // The control socket answers once start-up is over, hotkeys grabbed included.
+    ASSERT_NO_FATAL_FAILURE(StartProgram(X.Name()));
+    ASSERT_FALSE(FState["Enabled"].toBool());
+    for (const bool Expected : {true, false}) {
+        ASSERT_TRUE(X.XdoTool({"key", "ctrl+shift+e"}));
+        EXPECT_TRUE(PollUntil([&] {
+            return Cli({"ctl", "status", "--json"}) == 0 &&
+                   QJsonDocument::fromJson(FOut).object()["Enabled"].toBool() == Expected;
+        })) << "Enabled never became "
+            << Expected << ": " << FOut.constData();
+    }
 }
 
 } // namespace
