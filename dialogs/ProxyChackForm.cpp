@@ -24,6 +24,7 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace ProxyChackForm {
 
@@ -606,8 +607,13 @@ void TProxyCheck::RateRows() {
     }
     const double pingPerPoint = maxPing != -1 ? (maxPing - minPing) / 30 : 0;
     const double speedPerPoint = maxSpeed != -1 ? (maxSpeed - minSpeed) / 50 : 0;
-    for (int i = 0; i < rows; ++i)
-        RowProxy(i)->MakeRank(50, 30, speedPerPoint, pingPerPoint, minSpeed, minPing);
+    for (int i = 0; i < rows; ++i) {
+        TProxtData *p = RowProxy(i);
+        p->MakeRank(50, 30, speedPerPoint, pingPerPoint, minSpeed, minPing);
+        // The scale comes from the complete rows only, so a partly tested proxy faster or slower
+        // than all of them would land outside the 0 to 5 that the menu's rating bars can show.
+        p->SetRank(std::clamp(p->Rank(), 0.0, 5.0));
+    }
 }
 
 void TProxyCheck::BtnResetClick() {

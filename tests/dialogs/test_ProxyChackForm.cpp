@@ -6,6 +6,7 @@
 #include "dialogs/ProxyChackForm.h"
 #include "tests/checker/CheckerTestPeers.h"
 #include "tests/checker/QtPrinters.h"
+#include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,9 +24,11 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QThread>
 #include <QTreeWidget>
 #include <QWindow>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace checkerpeers;
 namespace pcf = ProxyChackForm;
@@ -81,14 +84,14 @@ bool SpinUntil(const std::function<bool()> &Done, int BoundMs = 60000) {
     return Done();
 }
 
-QStringList Column(const pcf::TProxyCheck &W, int Col) {
+[[maybe_unused]] QStringList Column(const pcf::TProxyCheck &W, int Col) {
     QStringList out;
     for (int i = 0; i < W.ProxyList->topLevelItemCount(); ++i)
         out.append(W.ProxyList->topLevelItem(i)->text(Col));
     return out;
 }
 
-int ImageIndex(const pcf::TProxyCheck &W, int Row, int Col) {
+[[maybe_unused]] int ImageIndex(const pcf::TProxyCheck &W, int Row, int Col) {
     return W.ProxyList->topLevelItem(Row)->data(Col, Qt::UserRole + 1).toInt();
 }
 
@@ -134,6 +137,9 @@ struct TWindow {
     }
     pcf::TProxyCheck w;
 };
+
+// The screenshot program on Xvfb takes the pictures only.
+#ifndef RELAYVANE_CHECKER_SCREENS_ON_XVFB
 
 // --- Creation and the filter ---------------------------------------------------------------------
 
@@ -317,6 +323,38 @@ TEST(CheckerWindow, ResetForgetsResultsOfTheShownProxiesOnly) {
     EXPECT_EQ(owner.config.ProxyList()->Items(0)->Alive(), tsTrue);
 }
 
+TEST(CheckerWindow, RatingsStayWithinZeroToFiveWhenPartlyTestedProxiesFallOutsideTheScale) {
+    TFakeOwner owner;
+    auto complete = [&](int Port, double Speed, double Ping) {
+        TProxtData *p = AddProxy(*owner.config.ProxyList(), "Germany", "DE", Port, Ping);
+        for (auto set :
+             {&TProxtData::SetAlive, &TProxtData::SetTranparent, &TProxtData::SetAnonymous, &TProxtData::SetElite,
+              &TProxtData::SetBotnet, &TProxtData::SetHttpGet, &TProxtData::SetHttpPost, &TProxtData::SetHttpsGet})
+            (p->*set)(tsTrue);
+        p->SetSpeed(Speed);
+        return p;
+    };
+    complete(1, 1000, 1);
+    complete(2, 2000, 2);
+    // Alive and measured, but without the information test: not part of the scale.
+    for (auto [port, speed] : {std::pair{3, 100000.0}, std::pair{4, 10.0}}) {
+        TProxtData *p = AddProxy(*owner.config.ProxyList(), "Germany", "DE", port, 0.5);
+        p->SetAlive(tsTrue);
+        p->SetSpeed(speed);
+    }
+    TWindow win(owner);
+    ASSERT_EQ(win.w.ProxyList->topLevelItemCount(), 4);
+    win.w.BtnSave->click();
+    const TProxyCollection &saved = *owner.config.ProxyList();
+    for (int i = 0; i < saved.Count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(saved.Items(i)->Rank(), 0);
+        EXPECT_LE(saved.Items(i)->Rank(), 5);
+    }
+    EXPECT_EQ(saved.Items(2)->Rank(), 5);
+    EXPECT_GT(saved.Items(1)->Rank(), saved.Items(0)->Rank());
+}
+
 // --- Check runs ----------------------------------------------------------------------------------
 
 TEST(CheckerWindow, RunShowsProgressRatesAndSaveStoresTheListsAndRebuildsTheMenu) {
@@ -446,6 +484,8 @@ TEST(CheckerWindow, EveryTextFitsInEveryLanguage) {
     }
 }
 
+#endif // RELAYVANE_CHECKER_SCREENS_ON_XVFB
+
 // Pictures of the real window (English and Russian) into the build folder; under Xvfb they are
 // grabbed from the X server, offscreen from the window's own rendering.
 TEST(CheckerWindow, Screenshots) {
@@ -460,16 +500,19 @@ TEST(CheckerWindow, Screenshots) {
         TWindow win(owner, &local);
         win.w.BtnStart->click();
         ASSERT_TRUE(win.WaitIdle());
-        ASSERT_TRUE(
-            SpinUntil([&] { return win.w.isVisible() && win.w.windowHandle() && win.w.windowHandle()->isExposed(); },
-                      5000) ||
-            QGuiApplication::platformName() == "offscreen");
-        QApplication::processEvents();
         QPixmap shot;
-        if (QGuiApplication::platformName() == "xcb")
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            // The X server's own pixels once the window is mapped and painted.
+            ASSERT_TRUE(SpinUntil([&] { return win.w.windowHandle() && win.w.windowHandle()->isExposed(); }, 10000));
+            for (int i = 0; i < 5; ++i)
+                QApplication::processEvents();
+            win.w.repaint();
+            QApplication::processEvents();
             shot = win.w.screen()->grabWindow(win.w.winId());
-        if (shot.isNull())
+        } else {
             shot = win.w.grab();
+        }
+        ASSERT_GE(shot.width(), 900);
         const QString name = language == "english" ? "en" : "ru";
         const QString path = QStringLiteral(RELAYVANE_BUILD_DIR "/screenshots/checker-%1-%2.png")
                                  .arg(name, QGuiApplication::platformName());
@@ -478,13 +521,61 @@ TEST(CheckerWindow, Screenshots) {
     }
 }
 
+#ifdef RELAYVANE_CHECKER_SCREENS_ON_XVFB
+// A private X server for this program, found ready by polling for its socket.
+class TXvfb {
+public:
+    bool Start() {
+        const QString xvfb = testsupport::FindProgram(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            return false;
+        for (int display = 410 + getpid() % 200; display < 700; display += 7) {
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
+            if (QFileInfo::exists(socket) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
+                continue;
+            if (!FServer.Start(xvfb,
+                               {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
+                                QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")}))
+                continue;
+            QElapsedTimer t;
+            t.start();
+            while (FServer.Running() && t.elapsed() < 10000) {
+                if (QFileInfo::exists(socket)) {
+                    qputenv("DISPLAY", QStringLiteral(":%1").arg(display).toLatin1());
+                    return true;
+                }
+                QThread::msleep(5);
+            }
+            FServer.Stop();
+        }
+        return false;
+    }
+
+private:
+    testsupport::ChildProcess FServer;
+};
+#endif
+
 } // namespace
 
 int main(int argc, char **argv) {
-    // Offscreen unless a display was chosen on purpose (the screenshot run under Xvfb).
+    ::testing::InitGoogleTest(&argc, argv);
+#ifdef RELAYVANE_CHECKER_SCREENS_ON_XVFB
+    // Listing the cases needs no X server.
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]).startsWith("--gtest_list_tests"))
+            return RUN_ALL_TESTS();
+    TXvfb xvfb;
+    if (!xvfb.Start()) {
+        fprintf(stderr, "cannot start Xvfb\n");
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+#else
+    // Offscreen unless a platform was chosen on purpose.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
