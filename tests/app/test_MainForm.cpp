@@ -436,3 +436,12 @@ TEST_F(MainFormTest, WithoutADialogHostWarningsGoToStandardError) {
     ::close(File);
     EXPECT_EQ(testsupport::ReadFile(Path), "Something went wrong\nhttp://example.test/faq.php\n");
 }
+
+TEST_F(MainFormTest, EveryPictureTheMenuNamesIsAResourceOfTheProgram) {
+    Start();
+    for (TPngImageList *List : {Form->PngImageList1, Form->CountryListImg, Form->RankImage, Form->RotatingGlobe,
+                                Form->GlobeStopped, Form->ProgramIcons})
+        for (const QString &Path : List->Paths())
+            EXPECT_TRUE(QFile::exists(Path)) << Path.toStdString();
+    EXPECT_EQ(Form->RotatingGlobe->Count(), 20);
+}
