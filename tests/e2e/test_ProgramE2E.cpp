@@ -2,6 +2,8 @@
 // start-up from the real relayvane-service, which lists two real tinyproxy gateways; it is driven
 // with `relayvane-cli ctl` and curl goes through its relay to a local origin.
 
+#include "platform/ControlChannel.h"
+#include "platform/SysUtils.h"
 #include "tests/e2e/RelayPeers.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/XvfbDisplay.h"
@@ -18,7 +20,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace testsupport;
 using relaytest::Origin;
@@ -270,6 +276,48 @@ TEST_F(ProgramE2E, SigtermRestoresTheSystemProxyAndSavesTheConfiguration) {
         << Launcher.constData();
 }
 
+// The control socket belongs to its user alone and answers every bad request with an error line,
+// after which the program still serves the next client.
+TEST_F(ProgramE2E, TheControlSocketAnswersBadRequestsWithAnErrorLine) {
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    const QString Socket = FDir.filePath("run/relayvane/ctl.sock");
+    struct stat St {};
+    ASSERT_EQ(::stat(QFile::encodeName(Socket).constData(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(QFile::encodeName(FDir.filePath("run/relayvane")).constData(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0700u);
+
+    struct TCase {
+        QByteArray Request;
+        QByteArray Error;
+    } Cases[] = {
+        {"fly", "unknown command 'fly'"},
+        {"", "empty request"},
+        {"status now", "status takes no argument"},
+        {"use", "use needs one IP:PORT"},
+        {"use 127.0.0.1:1", "127.0.0.1:1 is not in the proxy menu"},
+    };
+    for (const TCase &C : Cases) {
+        const TControlReply R = ControlRequest(Socket, C.Request, 20000);
+        EXPECT_FALSE(R.Ok) << C.Request.constData();
+        EXPECT_EQ(R.Payload, C.Error) << C.Request.constData();
+    }
+
+    // A line longer than the program reads is refused, not gathered without end.
+    const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un A{};
+    A.sun_family = AF_UNIX;
+    const QByteArray P = QFile::encodeName(Socket);
+    std::memcpy(A.sun_path, P.constData(), static_cast<size_t>(P.size()));
+    ASSERT_EQ(::connect(Fd, reinterpret_cast<sockaddr *>(&A), sizeof A), 0);
+    const QByteArray Long(4 * kControlMaxRequest, 'a');
+    [[maybe_unused]] const ssize_t Sent = ::send(Fd, Long.constData(), Long.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(relaytest::ReadUntil(Fd, "\n", 20000), QByteArray("ERROR request too long\n"));
+    ::close(Fd);
+
+    EXPECT_EQ(Ctl("status")["FVipProxyCount"].toInt(), 2) << "still serving";
+}
+
 // The global hotkeys of a headless copy on a private X server: Ctrl+Shift+E toggles proxying, as
 // the tray's left click and `ctl enable` do.
 TEST_F(ProgramE2E, CtrlShiftETogglesProxyingOnTheXServer) {
@@ -289,6 +337,47 @@ TEST_F(ProgramE2E, CtrlShiftETogglesProxyingOnTheXServer) {
         })) << "Enabled never became "
             << Expected << ": " << FOut.constData();
     }
+}
+
+// The command line's side without a running program: help, usage errors, and a clear word when
+// nothing answers.
+TEST(ProgramCtl, HelpUsageAndNoProgram) {
+    QTemporaryDir Run;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("XDG_RUNTIME_DIR", Run.path());
+    auto Cli = [&](const QStringList &Args, QByteArray *Out, QByteArray *Err) {
+        QProcess P;
+        P.setProcessEnvironment(Env);
+        P.start(kCli, QStringList{"ctl"} + Args);
+        EXPECT_TRUE(P.waitForFinished(60000));
+        *Out = P.readAllStandardOutput();
+        *Err = P.readAllStandardError();
+        return P.exitCode();
+    };
+    QByteArray Out, Err;
+    EXPECT_EQ(Cli({"--help"}, &Out, &Err), 0);
+    EXPECT_EQ(Out, ReadFile(DataPath(QStringLiteral("e2e"), QStringLiteral("ctl-help.golden"))));
+
+    struct TCase {
+        QStringList Args;
+        const char *Err;
+    } Usage[] = {
+        {{}, "a COMMAND is needed"},
+        {{"fly"}, "unknown command 'fly'"},
+        {{"status", "--bogus"}, "unknown argument '--bogus'"},
+        {{"enable", "now"}, "enable takes no argument"},
+        {{"use"}, "use needs one IP:PORT"},
+        {{"use", "1.2.3.4"}, "'1.2.3.4' is not IP:PORT"},
+        {{"use", "1.2.3.4:70000"}, "'1.2.3.4:70000' is not IP:PORT"},
+        {{"status", "--timeout", "-1"}, "--timeout needs a number of seconds (up to 86400)"},
+    };
+    for (const TCase &C : Usage) {
+        EXPECT_EQ(Cli(C.Args, &Out, &Err), 2) << C.Err;
+        EXPECT_EQ(Err, QByteArray("relayvane-cli: ctl: ") + C.Err + "; see 'relayvane-cli ctl --help'\n");
+    }
+    EXPECT_EQ(Cli({"status"}, &Out, &Err), 1);
+    EXPECT_EQ(Err, "relayvane-cli: relayvane is not running (nothing answers on " + Run.path().toUtf8() +
+                       "/relayvane/ctl.sock)\n");
 }
 
 } // namespace
