@@ -142,8 +142,11 @@ void TProxyCheck::FormCreate(std::optional<TCheckerSites> Sites) {
     ProxyList->setStyleSheet(QStringLiteral(
         "QHeaderView::section { background-color: #3b4048; color: #ffffff; padding: 3px 4px; border: none;"
         " border-right: 1px solid #5a606a; border-bottom: 1px solid #5a606a; }"));
-    ProxyList->setFixedSize(
-        listWidth + 2 * ProxyList->frameWidth() + ProxyList->verticalScrollBar()->sizeHint().width(), 330);
+    // At least as wide as its columns; where a language's buttons make the window wider, the list
+    // takes the width too rather than leaving a gap beside it.
+    ProxyList->setMinimumWidth(listWidth + 2 * ProxyList->frameWidth() +
+                               ProxyList->verticalScrollBar()->sizeHint().width());
+    ProxyList->setFixedHeight(330);
 
     BtnStart = new QPushButton(this);
     BtnStop = new QPushButton(this);
