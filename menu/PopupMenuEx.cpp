@@ -135,14 +135,13 @@ void TPopupMenuEx::Add(TMenuItemEx *Item) {
     if (!Item)
         return;
     FItems.push_back(Item);
-    connect(Item, &QObject::destroyed, this, &TPopupMenuEx::ItemDestroyed, Qt::UniqueConnection);
-    connect(
-        Item, &TMenuItemEx::Changed, this,
-        [this] {
-            if (Visible() && !FPopupForm->AnimationRunning())
-                FPopupForm->Redraw();
-        },
-        Qt::UniqueConnection);
+    // One connection per item, even when it is listed twice.
+    disconnect(Item, nullptr, this, nullptr);
+    connect(Item, &QObject::destroyed, this, &TPopupMenuEx::ItemDestroyed);
+    connect(Item, &TMenuItemEx::Changed, this, [this] {
+        if (Visible() && !FPopupForm->AnimationRunning())
+            FPopupForm->Redraw();
+    });
 }
 
 void TPopupMenuEx::ClearItems() {
