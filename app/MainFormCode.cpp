@@ -187,7 +187,9 @@ int TMainForm::RandomIndex(int Bound) {
 int TMainForm::DefaultRunningCopies() const {
     // Copies of this program are processes of this user whose executable bears exactly our file
     // name; a name that merely contains it (relayvane-cli, relayvane-service) is another program.
-    const QString Own = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QString Own = FOptions.ExecutableName.isEmpty()
+                            ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()
+                            : FOptions.ExecutableName;
     if (Own.isEmpty() || !FProcessInfo)
         return 1;
     int Count = 0;

@@ -84,6 +84,8 @@ struct TMainFormOptions {
     /// The number of running copies of this program, this one included. Default: processes whose
     /// executable name equals ours exactly (not merely contains it).
     std::function<int()> RunningCopies;
+    /// The executable file name whose processes the default count looks for; empty: ours.
+    QString ExecutableName;
     /// First run: put the program's launcher on the desktop. Default: nothing.
     std::function<void()> CreateShortcut;
     /// Asked to end the program early (second copy, browsers that cannot be set up). Default: quit

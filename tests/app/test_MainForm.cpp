@@ -302,35 +302,43 @@ TEST_F(MainFormTest, TheActiveProxyBalloonNamesAddressAndCountry) {
 }
 
 TEST_F(MainFormTest, OnlyProcessesBearingExactlyOurNameCountAsCopies) {
-    // Stand-ins run /bin/sleep under chosen names: one with a longer name that contains ours (as
-    // relayvane-cli contains relayvane) and, in the second round, one with our very name.
-    const QString Own = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    ASSERT_LE(Own.size(), 13);
+    // Stand-ins run /bin/sleep under chosen names: a longer name that contains ours (as
+    // relayvane-cli contains relayvane) or our very name. The name is this test's own, so copies
+    // of the test program running beside it do not count; the program itself is then not among
+    // the processes, so two stand-ins play "this copy and another one".
+    const QString Own = QStringLiteral("rvc%1").arg(::getpid());
+    Options.ExecutableName = Own;
+    Options.RunningCopies = nullptr;
     const struct {
         const char *Suffix;
+        int Count;
         bool Refused;
-    } Cases[] = {{"-cli", false}, {"", true}};
+    } Cases[] = {{"-cli", 2, false}, {"", 1, false}, {"", 2, true}};
     for (const auto &Case : Cases) {
-        SCOPED_TRACE(Case.Suffix);
-        const QString Path = Home() + u'/' + Own + QLatin1String(Case.Suffix);
+        SCOPED_TRACE(testing::Message() << Case.Count << " x " << Case.Suffix);
+        const QString Name = Own + QLatin1String(Case.Suffix);
+        const QString Path = Home() + u'/' + Name;
         QFile::remove(Path);
         ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), Path));
         QFile::setPermissions(Path, QFile::permissions(Path) | QFile::ExeOwner);
-        testsupport::ChildProcess Copy;
-        ASSERT_TRUE(Copy.Start(Path, {QStringLiteral("60")}));
-        // Wait until the stand-in runs under its own name, not yet as the forking test.
-        for (int i = 0; i < 500; ++i) {
-            const QByteArray Comm = testsupport::ReadFile(QStringLiteral("/proc/%1/comm").arg(Copy.Pid())).trimmed();
-            if (Comm == (Own + QLatin1String(Case.Suffix)).left(15).toLocal8Bit())
-                break;
-            QThread::msleep(10);
+        std::vector<std::unique_ptr<testsupport::ChildProcess>> Copies;
+        for (int n = 0; n < Case.Count; ++n) {
+            auto Copy = std::make_unique<testsupport::ChildProcess>();
+            ASSERT_TRUE(Copy->Start(Path, {QStringLiteral("60")}));
+            // Wait until the stand-in runs under its own name, not yet as the forking test.
+            for (int i = 0; i < 500; ++i) {
+                QFile Comm(QStringLiteral("/proc/%1/comm").arg(Copy->Pid()));
+                if (Comm.open(QIODevice::ReadOnly) && Comm.readAll().trimmed() == Name.left(15).toLocal8Bit())
+                    break;
+                QThread::msleep(10);
+            }
+            Copies.push_back(std::move(Copy));
         }
-        Options.RunningCopies = nullptr;
         Views.Clear();
         Start();
         EXPECT_EQ(Form->Terminated(), Case.Refused);
         EXPECT_EQ(Views.Events("warning:You cannot run two copies").size(), Case.Refused ? 1 : 0);
-        Copy.Stop();
+        Copies.clear();
         Form.reset();
     }
 }
