@@ -22,13 +22,18 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 namespace apptest {
 
 /// Every view call, in order, as one text per call ("dress", "animated:1", "balloon:Title|Text"...).
 class TRecordingViews : public IPopupMenuView, public ITrayIconView, public IDialogHost {
 public:
-    void Dress() override { Log("dress"); }
+    void Dress() override {
+        Log("dress");
+        if (DressFails)
+            throw std::runtime_error("skin pictures missing");
+    }
     void Popup(QPoint Pos) override { Log(QStringLiteral("popup:%1,%2").arg(Pos.x()).arg(Pos.y())); }
     bool Visible() const override { return MenuVisible; }
     void SetAnimated(bool On) override { Log(QStringLiteral("animated:%1").arg(On ? 1 : 0)); }
@@ -77,6 +82,7 @@ public:
     }
 
     bool MenuVisible = false;
+    bool DressFails = false;
     bool ManageOk = true;
     bool OptionsOk = true;
     std::function<void(TMainForm &)> DuringChecker;

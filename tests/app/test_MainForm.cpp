@@ -453,3 +453,16 @@ TEST_F(MainFormTest, EveryPictureTheMenuNamesIsAResourceOfTheProgram) {
             EXPECT_TRUE(QFile::exists(Path)) << Path.toStdString();
     EXPECT_EQ(Form->RotatingGlobe->Count(), 20);
 }
+
+TEST_F(MainFormTest, AFailingStepIsReportedAndStartUpGoesOn) {
+    Vip("10.0.0.1", 8080);
+    Seed.SetActiveProxyServer(QStringLiteral("10.0.0.1:8080"));
+    Views.DressFails = true;
+    Start();
+    const QStringList Warnings = Views.Events("warning:");
+    ASSERT_EQ(Warnings.size(), 1);
+    EXPECT_TRUE(Warnings[0].startsWith(QStringLiteral("warning:skin pictures missing|")));
+    EXPECT_TRUE(Form->MainMenuReady);
+    EXPECT_EQ(Form->MainMenu()->Count(), 11);
+    EXPECT_EQ(Relay().GetGatewayProxy(), QStringLiteral("10.0.0.1:8080"));
+}
