@@ -123,7 +123,8 @@ QImage ScrollButton(bool Up) {
     return Frames(13, 20, [Up](QPainter &P, int State) {
         if (State > 0) {
             P.setPen(Qt::NoPen);
-            P.setBrush(State == 2 ? Alpha(Accent, 170) : QColor(255, 255, 255, 40));
+            // The pressed frame is solid: its shape is where the button takes clicks.
+            P.setBrush(State == 2 ? Alpha(Accent, 235) : QColor(255, 255, 255, 40));
             P.drawRoundedRect(QRectF(0.5, 2.5, 12, 15), 4, 4);
         }
         P.setPen(Qt::NoPen);
@@ -137,7 +138,9 @@ QImage ScrollElevator() {
     return Frames(13, 30, [](QPainter &P, int State) {
         P.setPen(Qt::NoPen);
         P.setBrush(State == 0 ? QColor(255, 255, 255, 100) : State == 1 ? QColor(255, 255, 255, 175) : Accent);
-        P.drawRoundedRect(QRectF(3, 1, 7, 28), 3.5, 3.5);
+        // Two pixels right of the frame's centre: the menu puts the thumb two pixels left of the
+        // buttons, so this lines it up with their arrows.
+        P.drawRoundedRect(QRectF(5, 1, 7, 28), 3.5, 3.5);
     });
 }
 

@@ -191,6 +191,21 @@ TEST(PopupMenuScroll, WheelAndKeysMoveByLinesAndPagesAndEscapeDoesNothing) {
     Wheel(-120);
     EXPECT_EQ(Form.TopIndex(), 20) << "not past the last row";
 
+    // The buttons take clicks on their whole drawn shape.
+    Form.PointerPressed(Form.DownButtonRect().center());
+    Form.PointerReleased({});
+    Form.FinishAnimation();
+    EXPECT_EQ(Form.TopIndex(), 20) << "already on the last page";
+    Form.PointerPressed(Form.UpButtonRect().center());
+    Form.PointerReleased({});
+    Form.FinishAnimation();
+    EXPECT_EQ(Form.TopIndex(), 10);
+    // The track below the thumb pages down.
+    Form.PointerPressed(QPoint(Form.ThumbRect().center().x() + 2, Form.ThumbRect().bottom() + 10));
+    Form.PointerReleased({});
+    Form.FinishAnimation();
+    EXPECT_EQ(Form.TopIndex(), 20);
+
     const auto Key = [&](int K) {
         QKeyEvent E(QEvent::KeyPress, K, Qt::NoModifier);
         QApplication::sendEvent(&Form, &E);
