@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -402,4 +403,51 @@ TEST(PopupMenuDrawing, DisabledRowsAreGreyAndTheWindowKeepsItsAlpha) {
     };
     EXPECT_GT(Saturated(0), 10);
     EXPECT_EQ(Saturated(1), 0);
+}
+
+TEST(PopupMenuSubmenu, ThePointerOverTheParentMenuReachesItWhileTheSubmenuIsOpen) {
+    TMenuFixture F;
+    TMenuItemEx *Parent = F.AddRow("Select proxy server");
+    F.AddRow("Switch proxy server");
+    int Switched = 0;
+    F.Menu.Items(1)->OnClick = [&Switched](QObject *) { ++Switched; };
+    for (int I = 0; I < 3; ++I)
+        F.AddRow(QStringLiteral("10.0.0.%1:8080").arg(I), 25, Parent);
+    F.Menu.Show(100, 100);
+    TCustomPopupForm &Form = F.Form();
+    Form.PointerPressed(TMenuFixture::RowCentre(Form, 0));
+    TCustomPopupForm &Sub = *Form.Submenu()->PopupForm();
+    ASSERT_TRUE(Sub.isVisible());
+    // Events go to the open submenu; those over the parent menu are handed on to it.
+    const QPoint Global = Form.mapToGlobal(TMenuFixture::RowCentre(Form, 1));
+    QMouseEvent Move(QEvent::MouseMove, Sub.mapFromGlobal(Global), Global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&Sub, &Move);
+    EXPECT_EQ(Form.SelectedItem(), 1);
+    EXPECT_TRUE(Sub.isVisible());
+    QMouseEvent Press(QEvent::MouseButtonPress, Sub.mapFromGlobal(Global), Global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&Sub, &Press);
+    EXPECT_FALSE(Sub.isVisible());
+    EXPECT_EQ(Switched, 1) << "the parent menu took the click";
+}
+
+TEST(PopupMenuSubmenu, EntriesFreedWhileTheSubmenuIsOpenLeaveIt) {
+    TMenuFixture F;
+    TMenuItemEx *Parent = F.AddRow("Select proxy server");
+    for (int I = 0; I < 30; ++I)
+        F.AddRow(QStringLiteral("10.0.0.%1:8080").arg(I), 25, Parent);
+    F.Menu.SetMaxHeight(400);
+    F.Menu.Show(100, 100);
+    TCustomPopupForm &Form = F.Form();
+    Form.PointerPressed(TMenuFixture::RowCentre(Form, 0));
+    TCustomPopupForm &Sub = *Form.Submenu()->PopupForm();
+    Sub.SetTopIndex(15);
+    Sub.PointerMoved(TMenuFixture::RowCentre(Sub, 17));
+    // A list download rebuilds the submenu's entries while it is on screen.
+    Parent->Clear();
+    EXPECT_EQ(Form.Submenu()->Count(), 0);
+    EXPECT_EQ(Sub.TopIndex(), 0);
+    Sub.PointerMoved(TMenuFixture::RowCentre(Sub, 0));
+    Sub.PointerPressed(TMenuFixture::RowCentre(Sub, 0));
+    EXPECT_EQ(Sub.SelectedItem(), -1);
 }
