@@ -203,13 +203,15 @@ public:
     QString Text() const { return FText; }
     QTimer *showTimer = nullptr;
     QTimer *hideTimer = nullptr;
+    /// What the timers do when they fire: show the hint by the pointer (unless its text is
+    /// empty), and hide it.
+    void ShowTimerFired();
+    void HideTimerFired();
 
 protected:
     void paintEvent(QPaintEvent *Event) override;
 
 private:
-    void ShowTimerFired();
-    void HideTimerFired();
     QString FText;
 };
 

@@ -4,6 +4,7 @@
 #include "menu/PopupMenuEx.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTimer>
@@ -390,6 +391,9 @@ TEST(PopupMenuDrawing, DisabledRowsAreGreyAndTheWindowKeepsItsAlpha) {
     ASSERT_EQ(Out.size(), Form.size());
     EXPECT_EQ(qAlpha(Out.pixel(0, 0)), 0) << "the corner outside the rounded frame is clear";
     EXPECT_GT(qAlpha(Out.pixel(Out.width() / 2, Out.height() / 2)), 200) << "the panel is nearly opaque";
+    // Without a compositor the window is shaped by its alpha: the clear corner is no part of it.
+    EXPECT_FALSE(Form.mask().contains(QPoint(0, 0)));
+    EXPECT_TRUE(Form.mask().contains(QPoint(Out.width() / 2, Out.height() / 2)));
     // The icon of a disabled row is grey; the enabled one keeps its colour.
     const auto Saturated = [&](int Row) {
         int Count = 0;
@@ -450,4 +454,26 @@ TEST(PopupMenuSubmenu, EntriesFreedWhileTheSubmenuIsOpenLeaveIt) {
     Sub.PointerMoved(TMenuFixture::RowCentre(Sub, 0));
     Sub.PointerPressed(TMenuFixture::RowCentre(Sub, 0));
     EXPECT_EQ(Sub.SelectedItem(), -1);
+}
+
+TEST(PopupMenuHint, ShowsByThePointerAfterThePauseAndGoesAfterTheHidePause) {
+    TMenuItemHint Hint;
+    QCursor::setPos(300, 200);
+    Hint.DoActivateHint(QStringLiteral("Germany"));
+    EXPECT_FALSE(Hint.isVisible());
+    EXPECT_TRUE(Hint.showTimer->isActive());
+    EXPECT_TRUE(Hint.hideTimer->isActive());
+    Hint.ShowTimerFired();
+    EXPECT_TRUE(Hint.isVisible());
+    EXPECT_FALSE(Hint.showTimer->isActive());
+    EXPECT_EQ(Hint.pos(), QCursor::pos() + QPoint(16, 16));
+    EXPECT_GT(Hint.width(), QFontMetrics(Hint.font()).horizontalAdvance("Germany"));
+    Hint.HideTimerFired();
+    EXPECT_FALSE(Hint.isVisible());
+    EXPECT_FALSE(Hint.hideTimer->isActive());
+
+    // An entry without a hint text shows nothing.
+    Hint.DoActivateHint(QString());
+    Hint.ShowTimerFired();
+    EXPECT_FALSE(Hint.isVisible());
 }
