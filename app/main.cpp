@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -196,30 +197,50 @@ int main(int argc, char *argv[]) {
 #endif
     }
 #endif
+    // SIGINT and SIGTERM are watched from before start-up: a warning start-up shows (a download
+    // that failed, ...) waits in a modal loop, and a signal must end the program there as well.
+    // The first signal closes as the Exit item does; a second one, while that close itself waits
+    // for someone, ends the program at once.
+    bool StartingUp = true;
+    bool StopRequested = false;
+    std::unique_ptr<QSocketNotifier> SignalNotifier;
+    if (SignalPipe[0] >= 0) {
+        SignalNotifier = std::make_unique<QSocketNotifier>(SignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(SignalNotifier.get(), &QSocketNotifier::activated, [&] {
+            char Buf[64];
+            while (::read(SignalPipe[0], Buf, sizeof Buf) > 0) {
+            }
+            if (StopRequested) {
+                std::fputs("relayvane: second signal; ending without waiting\n", stderr);
+                std::_Exit(1);
+            }
+            StopRequested = true;
+            if (StartingUp)
+                // Leaves every running loop, a modal warning's included; start-up then finishes
+                // its step and main closes the program below.
+                QCoreApplication::exit(0);
+            else
+                // The same end as the Exit item: browsers restored, config.cfg saved, relay stopped.
+                Form.ExitClick(nullptr);
+        });
+    }
+
     Form.FormCreate();
+    StartingUp = false;
     // Start-up gave up (another copy, browsers that cannot be set up): nothing of this run is
     // saved, so FormClose does not run.
     if (Form.Terminated())
         return 1;
+    if (StopRequested) {
+        Form.FormClose();
+        return 0;
+    }
 
     TControlServer Control(Form);
     try {
         Control.Listen();
     } catch (const Exception &E) {
         std::fprintf(stderr, "relayvane: %s; 'relayvane-cli ctl' cannot reach this copy\n", qPrintable(E.Message()));
-    }
-
-    std::unique_ptr<QSocketNotifier> SignalNotifier;
-    if (SignalPipe[0] >= 0) {
-        SignalNotifier = std::make_unique<QSocketNotifier>(SignalPipe[0], QSocketNotifier::Read);
-        QObject::connect(SignalNotifier.get(), &QSocketNotifier::activated, [&Form, &SignalNotifier] {
-            char Buf[64];
-            while (::read(SignalPipe[0], Buf, sizeof Buf) > 0) {
-            }
-            SignalNotifier->setEnabled(false);
-            // The same end as the Exit item: browsers restored, config.cfg saved, relay stopped.
-            Form.ExitClick(nullptr);
-        });
     }
 
     const int Status = App->exec();

@@ -339,6 +339,40 @@ TEST_F(ProgramE2E, CtrlShiftETogglesProxyingOnTheXServer) {
     }
 }
 
+// A signal ends the desktop program even while start-up waits in a modal warning (here: the list
+// service cannot be reached), and the desktop gets its own proxy settings back.
+TEST_F(ProgramE2E, SigtermDuringAStartUpWarningStillRestores) {
+#if !RELAYVANE_GUI_BUILT
+    GTEST_SKIP() << "relayvane is built without the desktop parts";
+#endif
+    if (FindProgram(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is not installed (scripts/install-deps.sh installs it)";
+    TXvfbDisplay X;
+    QString Error;
+    ASSERT_TRUE(X.Start(&Error)) << Error.toStdString();
+    QProcessEnvironment Env = FEnv;
+    Env.insert("DISPLAY", X.Name());
+    Env.insert("RELAYVANE_SERVICE", QStringLiteral("http://127.0.0.1:%1").arg(FreeTcpPort()));
+    FProgram.setProcessEnvironment(Env);
+    FProgram.start(kProgram, {"--config", FConfig});
+    ASSERT_TRUE(FProgram.waitForStarted());
+    const QString Xdo = FindProgram(QStringLiteral("xdotool"));
+    ASSERT_TRUE(PollUntil([&] {
+        return RunProgram(QStringLiteral("/usr/bin/env"),
+                          {QStringLiteral("DISPLAY=") + X.Name(), Xdo, "search", "--name", "^Warning"}) == 0;
+    })) << "no warning window: "
+        << FProgram.readAllStandardError().constData();
+    const QByteArray Relay = QStringLiteral("127.0.0.1:%1").arg(FRelayPort).toLatin1();
+    ASSERT_EQ(Cli({"browsers", "status", "--config", FConfig}), 0);
+    EXPECT_TRUE(FOut.contains(Relay)) << "start-up had set up the desktop: " << FOut.constData();
+
+    FProgram.terminate();
+    ASSERT_TRUE(FProgram.waitForFinished(60000)) << "the modal warning kept the program alive";
+    EXPECT_EQ(FProgram.exitStatus(), QProcess::NormalExit);
+    ASSERT_EQ(Cli({"browsers", "status", "--config", FConfig}), 0);
+    EXPECT_FALSE(FOut.contains(Relay)) << FOut.constData();
+}
+
 // The command line's side without a running program: help, usage errors, and a clear word when
 // nothing answers.
 TEST(ProgramCtl, HelpUsageAndNoProgram) {
