@@ -156,8 +156,7 @@ void TProxyCheck::FormCreate(std::optional<TCheckerSites> Sites) {
     BtnSave = new QPushButton(this);
     BtnCancel = new QPushButton(this);
     for (QPushButton *b : {BtnStart, BtnStop, BtnReset, BtnDelDead, BtnSave, BtnCancel})
-        b->setAutoDefault(false);
-    BtnSave->setDefault(true);
+        b->setAutoDefault(false); // Enter in a list or a box must not save and close the window
 
     gbTests = new QGroupBox(this);
     CheckBoxInfo = new QCheckBox(gbTests);
