@@ -18,6 +18,22 @@ public:
     QString Location() const override { return QStringLiteral("no desktop proxy settings found"); }
 };
 
+/// A system without a desktop session (a server, a bare X session): no settings exist that could
+/// point anywhere, so pointing succeeds without writing anything and there is nothing to give back.
+/// Browsers are then set to the relay by hand; failing would stop start-up on every such machine.
+class TNoDesktopSession : public TSystemProxyBackend {
+public:
+    QString Name() const override { return QStringLiteral("no-desktop"); }
+    bool Read(QString &ProxyServer, bool &ProxyState) override {
+        ProxyServer.clear();
+        ProxyState = false;
+        return false;
+    }
+    bool Enable(const QString &) override { return true; }
+    void Disable() override {}
+    QString Location() const override { return QStringLiteral("no desktop session"); }
+};
+
 } // namespace
 
 namespace systemproxy {
@@ -60,6 +76,11 @@ std::unique_ptr<TSystemProxyBackend> CreateDesktopBackend() {
     for (const QString &d : desktops)
         if (d.compare(QLatin1String("KDE"), Qt::CaseInsensitive) == 0)
             return CreateKdeBackend();
+    // No desktop named, no session bus, no settings backend chosen by hand: dconf could not store
+    // what we write, and there is no desktop whose settings matter.
+    if (desktops.isEmpty() && qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+        qEnvironmentVariableIsEmpty("GSETTINGS_BACKEND"))
+        return std::make_unique<TNoDesktopSession>();
     // GNOME and the desktops that share its settings (Cinnamon, Unity, Budgie, Pantheon, Xfce...).
     auto gnome = CreateGnomeBackend();
     return gnome ? std::move(gnome) : CreateNoneBackend();

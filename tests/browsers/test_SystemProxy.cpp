@@ -129,6 +129,19 @@ TEST(SystemProxy, TheDesktopChoosesTheBackend) {
         EXPECT_EQ(systemproxy::CreateDesktopBackend()->Name(), QStringLiteral("gnome"));
     }
     {
+        // No desktop named, no session bus, no settings backend chosen: nothing to point, and
+        // nothing fails, so the program also starts on a server.
+        const TEnv desktop("XDG_CURRENT_DESKTOP", "");
+        const TEnv bus("DBUS_SESSION_BUS_ADDRESS", "");
+        const TEnv backend("GSETTINGS_BACKEND", "");
+        const auto b = systemproxy::CreateDesktopBackend();
+        EXPECT_EQ(b->Name(), QStringLiteral("no-desktop"));
+        QString server;
+        bool state = true;
+        EXPECT_FALSE(b->Read(server, state));
+        EXPECT_TRUE(b->Enable(QStringLiteral("127.0.0.1:3128")));
+    }
+    {
         const TEnv forced("RELAYVANE_SYSTEM_PROXY", "none");
         const TEnv gnome("XDG_CURRENT_DESKTOP", "GNOME");
         EXPECT_EQ(systemproxy::CreateDesktopBackend()->Name(), QStringLiteral("none"));
