@@ -39,7 +39,8 @@ QString DecodeTextFile(const QByteArray &Bytes) {
             return s;
         }
     }
-    QStringDecoder utf8(QStringConverter::Utf8);
+    // Stateless: a sequence cut off at the end of the file is an error too, not held back.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString s = utf8.decode(Bytes);
     if (!utf8.hasError())
         return s;
@@ -103,8 +104,10 @@ void TLoadProxy::FormCreate() {
     ProxyList = std::make_unique<TProxyCollection>();
     ProxyList->SetNoDuplicates(true);
 
+    // The layout sets the smallest size (the button row in the longest language); the memo keeps
+    // room for a few addresses.
+    ProxyListMemo->setMinimumSize(320, 200);
     resize(460, 380);
-    setMinimumSize(360, 260);
     LoadGUIStr(FLanguage);
 }
 
@@ -131,6 +134,10 @@ void TLoadProxy::LoadGUIStr(const QString &Language) {
     const int w = qMax(BtnBrowse->sizeHint().width(), OKBtn->sizeHint().width());
     BtnBrowse->setMinimumWidth(w);
     OKBtn->setMinimumWidth(w);
+    if (layout()) {
+        layout()->activate();
+        resize(qMax(width(), minimumSizeHint().width()), qMax(height(), minimumSizeHint().height()));
+    }
 }
 
 void TLoadProxy::FillMemo(const TProxyCollection &List) {

@@ -317,6 +317,10 @@ void TOptions::FormCreate() {
     // Texts in the configured language give the groups their design heights; then each group
     // takes its stored state.
     LoadGUIStr(FOwner.ProgramConfig().Language());
+    // Heights are measured with the skin's paddings in place, as they will be drawn.
+    ensurePolished();
+    for (QWidget *w : findChildren<QWidget *>())
+        w->ensurePolished();
     for (QGroupBox *g : {GroupBoxVIP, GroupBoxOther, GroupBoxSettings})
         g->layout()->activate();
     fGroupBoxVIPSize = GroupBoxVIP->sizeHint().height();

@@ -121,7 +121,9 @@ void TWarningMessageForm::OKBtnClick() {
 
 void TWarningMessageForm::FitToMessage() {
     // Short messages make a narrow window; longer ones wrap at a comfortable line length and the
-    // window grows downwards to hold every line.
+    // window grows downwards to hold every line. The skin's font must be in place before measuring.
+    ensurePolished();
+    wlMessage->ensurePolished();
     const QFontMetrics fm(wlMessage->font());
     int widest = 0;
     for (const QString &line : wlMessage->text().split(QLatin1Char('\n')))
