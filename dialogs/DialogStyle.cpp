@@ -1,10 +1,12 @@
 #include "dialogs/DialogStyle.h"
 
 #include <QFile>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QWidget>
 
 namespace DialogStyle {
@@ -16,9 +18,55 @@ constexpr const char *kWindow = "#22262c";
 constexpr const char *kText = "#e6e9ed";
 constexpr const char *kAccent = "#4da3ff";
 
+// The arrows of lists and spin edits: pictures drawn here in the skin's text colour (a style sheet
+// takes arrow pictures from files only), kept in a private folder for the run.
+QString ArrowFolder() {
+    static QTemporaryDir folder;
+    static const bool drawn = [] {
+        if (!folder.isValid())
+            return false;
+        const struct {
+            const char *Name;
+            bool Up;
+            const char *Colour;
+        } arrows[] = {
+            {"up", true, kText}, {"down", false, kText}, {"up-off", true, "#6b727b"}, {"down-off", false, "#6b727b"}};
+        for (const auto &a : arrows) {
+            QImage img(9, 6, QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::transparent);
+            QPainter g(&img);
+            g.setRenderHint(QPainter::Antialiasing);
+            g.setPen(Qt::NoPen);
+            g.setBrush(QColor(QString::fromLatin1(a.Colour)));
+            const QPointF up[] = {{0, 6}, {9, 6}, {4.5, 0}};
+            const QPointF down[] = {{0, 0}, {9, 0}, {4.5, 6}};
+            g.drawPolygon(a.Up ? up : down, 3);
+            g.end();
+            img.save(folder.filePath(QString::fromLatin1(a.Name) + QStringLiteral(".png")));
+        }
+        return true;
+    }();
+    return drawn ? folder.path() : QString();
+}
+
 QString BuildStyleSheet() {
-    // Indicators of check boxes and radio buttons are left to the base style, which draws them
-    // from the dark palette set in Apply: a style sheet indicator would need pictures of its own.
+    const QString arrows = ArrowFolder();
+    QString arrowRules;
+    if (!arrows.isEmpty())
+        arrowRules = QStringLiteral(R"CSS(
+QComboBox::down-arrow, QSpinBox::down-arrow { image: url(%1/down.png); width: 9px; height: 6px; }
+QSpinBox::up-arrow { image: url(%1/up.png); width: 9px; height: 6px; }
+QComboBox::down-arrow:disabled, QSpinBox::down-arrow:disabled { image: url(%1/down-off.png); }
+QSpinBox::up-arrow:disabled { image: url(%1/up-off.png); }
+QSpinBox::up-button, QSpinBox::down-button { subcontrol-origin: border; width: 16px; border: none; background: transparent; }
+QSpinBox::up-button { subcontrol-position: top right; }
+QSpinBox::down-button { subcontrol-position: bottom right; }
+QSpinBox::up-button:hover, QSpinBox::down-button:hover { background-color: #33404f; }
+QSpinBox { padding-right: 18px; }
+)CSS")
+                         .arg(arrows);
+    // Arrows of lists and spin edits are left to the base style, which draws them from the dark
+    // palette set in Apply; the check marks are plain filled boxes, readable without pictures.
     return QStringLiteral(R"CSS(
 QDialog { background-color: #22262c; color: #e6e9ed; }
 QWidget { color: #e6e9ed; }
@@ -53,13 +101,6 @@ QLineEdit:disabled, QComboBox:disabled, QSpinBox:disabled, QPlainTextEdit:disabl
 }
 QComboBox { padding-right: 22px; }
 QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 20px; border: none; }
-QComboBox::down-arrow, QSpinBox::down-arrow {
-    width: 0px; height: 0px;
-    border-left: 4px solid transparent; border-right: 4px solid transparent; border-top: 5px solid #e6e9ed;
-}
-QComboBox::down-arrow:disabled, QSpinBox::down-arrow:disabled, QSpinBox::up-arrow:disabled {
-    border-top-color: #6b727b; border-bottom-color: #6b727b;
-}
 QComboBox QAbstractItemView {
     background-color: #1a1d21;
     color: #e6e9ed;
@@ -67,17 +108,6 @@ QComboBox QAbstractItemView {
     selection-background-color: #3d6fa8;
     selection-color: #ffffff;
     outline: 0px;
-}
-QSpinBox { padding-right: 18px; }
-QSpinBox::up-button, QSpinBox::down-button {
-    subcontrol-origin: border; width: 16px; border: none; background: transparent;
-}
-QSpinBox::up-button { subcontrol-position: top right; }
-QSpinBox::down-button { subcontrol-position: bottom right; }
-QSpinBox::up-button:hover, QSpinBox::down-button:hover { background-color: #33404f; }
-QSpinBox::up-arrow {
-    width: 0px; height: 0px;
-    border-left: 4px solid transparent; border-right: 4px solid transparent; border-bottom: 5px solid #e6e9ed;
 }
 
 QPushButton {
@@ -100,13 +130,28 @@ QToolButton:hover { background-color: #33404f; }
 QToolButton:focus { border: 1px solid #4da3ff; }
 
 QCheckBox, QRadioButton { spacing: 6px; background: transparent; }
+QCheckBox::indicator, QRadioButton::indicator {
+    width: 13px; height: 13px;
+    border: 1px solid #9aa4ae;
+    background-color: #1a1d21;
+}
+QCheckBox::indicator { border-radius: 3px; }
+QRadioButton::indicator { border-radius: 7px; }
+QCheckBox::indicator:hover, QRadioButton::indicator:hover { border: 1px solid #4da3ff; }
+QCheckBox::indicator:checked { background-color: #4da3ff; border: 1px solid #9fd0ff; }
+QRadioButton::indicator:checked {
+    border: 1px solid #9fd0ff;
+    background-color: qradialgradient(cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5,
+                                      stop: 0 #ffffff, stop: 0.38 #ffffff, stop: 0.5 #4da3ff, stop: 1 #4da3ff);
+}
+QCheckBox::indicator:disabled, QRadioButton::indicator:disabled { border: 1px solid #5a626c; }
 QCheckBox:focus, QRadioButton:focus { color: #ffffff; }
 
 QGroupBox#sGroupBox1[rvnWarning="true"] { background-color: #eef2f6; border: 1px solid #c3ced8; }
 QLabel#wlMessage { color: #1d3a4a; font-weight: bold; }
 
 QToolTip { background-color: #1a1d21; color: #e6e9ed; border: 1px solid #4a525d; }
-)CSS");
+)CSS") + arrowRules;
 }
 
 QPalette DarkPalette() {
