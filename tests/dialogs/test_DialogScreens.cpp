@@ -77,6 +77,7 @@ TEST_P(DialogScreens, EveryDialog) {
         // The first showing of a run, while the lists load, with the default folding.
         FakeOptionsOwner fresh;
         fresh.Config.SetLanguage(language);
+        fresh.Messages = LoadMessageStrings(language);
         TOptions options(fresh);
         options.SetServiceBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(testsupport::FreeTcpPort()));
         options.show();
