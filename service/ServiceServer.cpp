@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
-#include <sys/socket.h>
 #include <thread>
 
 namespace {
@@ -110,7 +109,6 @@ struct TServiceServer::TImpl {
     TServiceOptions Options;
     httplib::Server Server;
     int BoundPort = 0;
-    int ListenSocket = -1;
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> InRun{false};
     std::mutex LogLock;
@@ -268,11 +266,6 @@ struct TServiceServer::TImpl {
         // The library's own options add SO_REUSEPORT, which would let a second service bind the
         // same port and take half of the requests; address reuse alone is what a restart needs.
         // The socket is kept to widen the listen backlog after binding (see Bind).
-        Server.set_socket_options([this](int sock) {
-            const int yes = 1;
-            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-            ListenSocket = sock;
-        });
         Server.set_keep_alive_max_count(100);
         Server.set_keep_alive_timeout(5);
         Server.set_read_timeout(10);
@@ -332,17 +325,11 @@ TServiceServer::~TServiceServer() {
 int TServiceServer::Bind() {
     const std::string host = FImpl->Options.Host.toStdString();
     int port = FImpl->Options.Port;
-    if (port == 0) {
-        port = FImpl->Server.bind_to_any_port(host);
-        if (port <= 0)
-            throw Exception(QStringLiteral("Cannot listen on %1").arg(FImpl->Options.Host));
-    } else if (!FImpl->Server.bind_to_port(host, port)) {
-        throw Exception(QStringLiteral("Cannot listen on %1:%2").arg(FImpl->Options.Host).arg(port));
-    }
-    // The library listens with a backlog of 5: a burst of new connections would see SYNs dropped
-    // and wait a second for the retry. Listening again on Linux only resizes the queue.
-    if (FImpl->ListenSocket >= 0)
-        ::listen(FImpl->ListenSocket, SOMAXCONN);
+    const int bound = httplibsetup::BindWithBacklog(FImpl->Server, host, port);
+    if (bound <= 0)
+        throw Exception(port == 0 ? QStringLiteral("Cannot listen on %1").arg(FImpl->Options.Host)
+                                  : QStringLiteral("Cannot listen on %1:%2").arg(FImpl->Options.Host).arg(port));
+    port = bound;
     FImpl->BoundPort = port;
     return port;
 }

@@ -267,7 +267,7 @@ TTestJudge::TTestJudge() : FImpl(std::make_unique<TImpl>()) {
     };
     srv.Get("/type.php", handler);
     srv.Post("/type.php", handler);
-    FPort = srv.bind_to_any_port("127.0.0.1");
+    FPort = httplibsetup::BindWithBacklog(srv, "127.0.0.1", 0);
     FImpl->thread = std::thread([this] { FImpl->server.listen_after_bind(); });
     testsupport::WaitForPort(FPort);
 }
@@ -322,7 +322,7 @@ TTestOrigin::TTestOrigin(bool Tls) : FImpl(std::make_unique<TImpl>()), FTls(Tls)
     } else {
         FImpl->server = std::make_unique<httplib::Server>();
     }
-    FPort = FImpl->server->bind_to_any_port("127.0.0.1");
+    FPort = httplibsetup::BindWithBacklog(*FImpl->server, "127.0.0.1", 0);
     FImpl->thread = std::thread([this] { FImpl->server->listen_after_bind(); });
     testsupport::WaitForPort(FPort);
 }

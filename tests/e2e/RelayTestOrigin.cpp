@@ -8,10 +8,6 @@
 
 #include "platform/HttpServerLib.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -68,19 +64,9 @@ int main(int argc, char **argv) {
     std::signal(SIGTERM, Stop);
     std::signal(SIGINT, Stop);
     std::signal(SIGPIPE, SIG_IGN);
-    if (!server.bind_to_port("127.0.0.1", port))
+    // A deep backlog: 64 concurrent proxy connections on a busy machine would overflow the
+    // library's own and cost one-second SYN retries that swamp every comparison.
+    if (httplibsetup::BindWithBacklog(server, "127.0.0.1", port) <= 0)
         return 1;
-    // The library listens with a backlog of 5; under 64 concurrent proxy connections on a busy
-    // machine that overflows and costs one-second SYN retries that would swamp every comparison.
-    // Listening again on the same socket only raises the backlog.
-    for (int fd = 3; fd < 1024; ++fd) {
-        int accepting = 0;
-        socklen_t len = sizeof accepting;
-        sockaddr_in a{};
-        socklen_t alen = sizeof a;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len) == 0 && accepting &&
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &alen) == 0 && ntohs(a.sin_port) == port)
-            ::listen(fd, 4096);
-    }
     return server.listen_after_bind() ? 0 : 1;
 }

@@ -114,7 +114,7 @@ public:
             }
             res.set_content("<html><body>relayvane test page</body></html>", "text/html");
         });
-        FPort = FServer.bind_to_any_port("127.0.0.1");
+        FPort = httplibsetup::BindWithBacklog(FServer, "127.0.0.1", 0);
         FThread = std::thread([this] { FServer.listen_after_bind(); });
     }
     ~TOrigin() {

@@ -22,7 +22,7 @@ public:
 
     /// Binds and starts serving; the handlers must be registered before.
     void Start() {
-        FPort = Server.bind_to_any_port("127.0.0.1");
+        FPort = httplibsetup::BindWithBacklog(Server, "127.0.0.1", 0);
         if (FPort <= 0)
             throw std::runtime_error("cannot bind a loopback port");
         FThread = std::thread([this] { Server.listen_after_bind(); });
