@@ -7,5 +7,6 @@
 class TProxtData;
 
 /// Over the records whose DataCompleat holds: least and greatest Speed (>= 0) and Ping (>= 0);
-/// then MakeRank(50, 30, speed span / 50, ping span / 30, least speed, least ping) for every record.
+/// then MakeRank(50, 30, speed span / 50, ping span / 30, least speed, least ping) for every record,
+/// the result kept within 0 to 5.
 void RateProxies(const QList<TProxtData *> &Records);

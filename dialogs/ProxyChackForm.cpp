@@ -1,5 +1,6 @@
 #include "dialogs/ProxyChackForm.h"
 
+#include "checker/ProxyRating.h"
 #include "config/ProgramConfig.h"
 #include "platform/ServiceEndpoints.h"
 
@@ -591,31 +592,12 @@ void TProxyCheck::OnJobEnd(QObject *Sender) {
 }
 
 void TProxyCheck::RateRows() {
-    constexpr double kStartMin = 9999999999999999.99;
-    double minSpeed = kStartMin, maxSpeed = -1, minPing = kStartMin, maxPing = -1;
+    QList<TProxtData *> records;
     const int rows = ProxyList->topLevelItemCount();
-    for (int i = 0; i < rows; ++i) {
-        const TProxtData *p = RowProxy(i);
-        if (!p->DataCompleat())
-            continue;
-        if (p->Speed() >= 0) {
-            minSpeed = std::min(minSpeed, p->Speed());
-            maxSpeed = std::max(maxSpeed, p->Speed());
-        }
-        if (p->Ping() >= 0) {
-            minPing = std::min(minPing, p->Ping());
-            maxPing = std::max(maxPing, p->Ping());
-        }
-    }
-    const double pingPerPoint = maxPing != -1 ? (maxPing - minPing) / 30 : 0;
-    const double speedPerPoint = maxSpeed != -1 ? (maxSpeed - minSpeed) / 50 : 0;
-    for (int i = 0; i < rows; ++i) {
-        TProxtData *p = RowProxy(i);
-        p->MakeRank(50, 30, speedPerPoint, pingPerPoint, minSpeed, minPing);
-        // The scale comes from the complete rows only, so a partly tested proxy faster or slower
-        // than all of them would land outside the 0 to 5 that the menu's rating bars can show.
-        p->SetRank(std::clamp(p->Rank(), 0.0, 5.0));
-    }
+    records.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        records.push_back(RowProxy(i));
+    RateProxies(records);
 }
 
 void TProxyCheck::BtnResetClick() {

@@ -6,6 +6,7 @@
 #include "dialogs/WarningMessage.h"
 #include "tests/dialogs/DialogsTestSupport.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XvfbServer.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -108,37 +109,6 @@ INSTANTIATE_TEST_SUITE_P(EnglishAndRussian, DialogScreens,
                              return std::string(Info.index == 0 ? "english" : "russian");
                          });
 
-// A private X server for this test program, found ready by polling for its socket.
-class XvfbServer {
-public:
-    bool Start() {
-        const QString xvfb = testsupport::FindProgram(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            return false;
-        for (int display = 140 + getpid() % 200; display < 400; display += 7) {
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
-            if (QFileInfo::exists(socket) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-                continue;
-            if (!FServer.Start(xvfb,
-                               {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
-                                QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")}))
-                continue;
-            for (int i = 0; i < 2000 && FServer.Running(); ++i) {
-                if (QFileInfo::exists(socket)) {
-                    qputenv("DISPLAY", QStringLiteral(":%1").arg(display).toLatin1());
-                    return true;
-                }
-                QThread::msleep(5);
-            }
-            FServer.Stop();
-        }
-        return false;
-    }
-
-private:
-    testsupport::ChildProcess FServer;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -147,11 +117,13 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i)
         if (QByteArray(argv[i]).startsWith("--gtest_list_tests"))
             return RUN_ALL_TESTS();
-    XvfbServer xvfb;
-    if (!xvfb.Start()) {
-        fprintf(stderr, "cannot start Xvfb\n");
+    testsupport::TXvfbDisplay xvfb;
+    QString error;
+    if (!xvfb.Start(&error, QStringLiteral("1280x1024x24"))) {
+        fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
+    qputenv("DISPLAY", xvfb.Name().toLatin1());
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

@@ -7,6 +7,7 @@
 #include "tests/checker/CheckerTestPeers.h"
 #include "tests/checker/QtPrinters.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XvfbServer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -522,38 +523,6 @@ TEST(CheckerWindow, Screenshots) {
 }
 
 #ifdef RELAYVANE_CHECKER_SCREENS_ON_XVFB
-// A private X server for this program, found ready by polling for its socket.
-class TXvfb {
-public:
-    bool Start() {
-        const QString xvfb = testsupport::FindProgram(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            return false;
-        for (int display = 410 + getpid() % 200; display < 700; display += 7) {
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
-            if (QFileInfo::exists(socket) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-                continue;
-            if (!FServer.Start(xvfb,
-                               {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
-                                QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")}))
-                continue;
-            QElapsedTimer t;
-            t.start();
-            while (FServer.Running() && t.elapsed() < 10000) {
-                if (QFileInfo::exists(socket)) {
-                    qputenv("DISPLAY", QStringLiteral(":%1").arg(display).toLatin1());
-                    return true;
-                }
-                QThread::msleep(5);
-            }
-            FServer.Stop();
-        }
-        return false;
-    }
-
-private:
-    testsupport::ChildProcess FServer;
-};
 #endif
 
 } // namespace
@@ -565,11 +534,13 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i)
         if (QByteArray(argv[i]).startsWith("--gtest_list_tests"))
             return RUN_ALL_TESTS();
-    TXvfb xvfb;
-    if (!xvfb.Start()) {
-        fprintf(stderr, "cannot start Xvfb\n");
+    testsupport::TXvfbDisplay xvfb;
+    QString error;
+    if (!xvfb.Start(&error, QStringLiteral("1280x1024x24"))) {
+        fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
+    qputenv("DISPLAY", xvfb.Name().toLatin1());
     qputenv("QT_QPA_PLATFORM", "xcb");
 #else
     // Offscreen unless a platform was chosen on purpose.

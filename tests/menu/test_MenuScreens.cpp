@@ -7,6 +7,7 @@
 #include "app/MenuItemModel.h"
 #include "menu/PopupMenuEx.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XvfbServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -35,42 +35,6 @@ bool ProcessUntil(const std::function<bool()> &Done, int LimitMs = 20000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     }
     return true;
-}
-
-// Starts Xvfb on a free display from a high range; the server writes its number once it takes
-// clients. Empty when it could not start.
-QString StartXvfb(testsupport::ChildProcess &Server) {
-    const QString Xvfb = testsupport::FindProgram(QStringLiteral("Xvfb"));
-    if (Xvfb.isEmpty())
-        return QString();
-    for (int Try = 0, Display = 600 + int(::getpid() % 300); Try < 30;
-         ++Try, Display = 600 + (Display - 600 + 17) % 300) {
-        if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(Display)))
-            continue;
-        int Pipe[2];
-        if (::pipe(Pipe) != 0)
-            return QString();
-        const bool Started =
-            Server.Start(Xvfb, {QStringLiteral(":%1").arg(Display), "-displayfd", QString::number(Pipe[1]), "-nolisten",
-                                "tcp", "-screen", "0", "1280x800x24"});
-        ::close(Pipe[1]);
-        QByteArray Number;
-        while (Started && !Number.endsWith('\n')) {
-            pollfd P{Pipe[0], POLLIN, 0};
-            if (::poll(&P, 1, 30000) <= 0)
-                break;
-            char Buf[16];
-            const ssize_t N = ::read(Pipe[0], Buf, sizeof Buf);
-            if (N <= 0)
-                break;
-            Number.append(Buf, N);
-        }
-        ::close(Pipe[0]);
-        if (Number.endsWith('\n'))
-            return QStringLiteral(":") + QString::fromLatin1(Number.trimmed());
-        Server.Stop();
-    }
-    return QString();
 }
 
 QImage GrabScreen() {
@@ -278,13 +242,14 @@ TEST(MenuScreens, TrayIconOffAndOn) {
 }
 
 int main(int argc, char **argv) {
-    testsupport::ChildProcess Server, Trayer;
-    const QString Display = StartXvfb(Server);
-    if (Display.isEmpty()) {
-        gSkipReason = QStringLiteral("Xvfb is missing or did not start (scripts/install-deps.sh installs it)");
+    testsupport::TXvfbDisplay Server;
+    testsupport::ChildProcess Trayer;
+    QString Error;
+    if (!Server.Start(&Error, QStringLiteral("1280x800x24"))) {
+        gSkipReason = Error;
         qputenv("QT_QPA_PLATFORM", "offscreen");
     } else {
-        qputenv("DISPLAY", Display.toLocal8Bit());
+        qputenv("DISPLAY", Server.Name().toLocal8Bit());
         qputenv("QT_QPA_PLATFORM", "xcb");
         const QString TrayerPath = testsupport::FindProgram(QStringLiteral("trayer"));
         if (TrayerPath.isEmpty())
