@@ -93,25 +93,7 @@ private:
     QStringList FEvents;
 };
 
-/// Sets an environment variable for the life of the object.
-class TEnv {
-public:
-    TEnv(const char *Name, const QByteArray &Value) : FName(Name), FHad(qEnvironmentVariableIsSet(Name)) {
-        FOld = qgetenv(Name);
-        qputenv(Name, Value);
-    }
-    ~TEnv() {
-        if (FHad)
-            qputenv(FName, FOld);
-        else
-            qunsetenv(FName);
-    }
-
-private:
-    const char *FName;
-    bool FHad;
-    QByteArray FOld;
-};
+using TEnv = testsupport::ScopedEnv;
 
 class MainFormTest : public ::testing::Test {
 protected:

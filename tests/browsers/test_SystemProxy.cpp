@@ -5,6 +5,7 @@
 #include "browsers/KdeProxySettings.h"
 #include "browsers/ProxyManager.h"
 #include "tests/browsers/BrowserSandbox.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,24 +18,7 @@ namespace {
 const bool kMemoryBackend = (qputenv("GSETTINGS_BACKEND", "memory"), true);
 
 /// Sets an environment variable for one scope.
-class TEnv {
-public:
-    TEnv(const char *Name, const QByteArray &Value) : FName(Name), FHad(qEnvironmentVariableIsSet(Name)) {
-        FOld = qgetenv(Name);
-        qputenv(Name, Value);
-    }
-    ~TEnv() {
-        if (FHad)
-            qputenv(FName, FOld);
-        else
-            qunsetenv(FName);
-    }
-
-private:
-    const char *FName;
-    bool FHad;
-    QByteArray FOld;
-};
+using TEnv = testsupport::ScopedEnv;
 
 TEST(SystemProxy, HostAndPortTexts) {
     struct {

@@ -3,6 +3,7 @@
 
 #include "config/LanguageTable.h"
 #include "platform/ServiceEndpoints.h"
+#include "tests/support/TestSupport.h"
 
 #include <QFile>
 #include <QSet>
@@ -121,29 +122,7 @@ QStringList TableLines() {
     return text.split(QStringLiteral("\r\n"));
 }
 
-/// Sets an environment variable for one scope and puts the earlier state back.
-class TScopedEnv {
-public:
-    TScopedEnv(const char *Name, const char *Value) : FName(Name) {
-        if (const char *old = std::getenv(Name))
-            FOld = old, FHadOld = true;
-        if (Value)
-            setenv(Name, Value, 1);
-        else
-            unsetenv(Name);
-    }
-    ~TScopedEnv() {
-        if (FHadOld)
-            setenv(FName, FOld.c_str(), 1);
-        else
-            unsetenv(FName);
-    }
-
-private:
-    const char *FName;
-    std::string FOld;
-    bool FHadOld = false;
-};
+using TScopedEnv = testsupport::ScopedEnv;
 
 TEST(LanguageTableFile, BytesAreUtf16LeWithBomAndCrLf) {
     const QByteArray bytes = TableBytes();

@@ -74,6 +74,21 @@ bool WaitForPort(int Port, std::chrono::milliseconds Timeout) {
     return false;
 }
 
+ScopedEnv::ScopedEnv(const char *Name, const char *Value)
+    : FName(Name), FHad(qEnvironmentVariableIsSet(Name)), FOld(qgetenv(Name)) {
+    if (Value)
+        qputenv(Name, QByteArray(Value));
+    else
+        qunsetenv(Name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (FHad)
+        qputenv(FName, FOld);
+    else
+        qunsetenv(FName);
+}
+
 bool WaitForDestroyed(QObject *Object, std::chrono::milliseconds Timeout) {
     QPointer<QObject> alive(Object);
     if (alive) {

@@ -33,6 +33,22 @@ int ThreadCount();
 /// Finds an executable on PATH or in the usual sbin folders; empty when missing.
 QString FindProgram(const QString &Name);
 
+/// Sets an environment variable for the life of the object (a null Value unsets it), then puts the
+/// earlier state back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *Name, const QByteArray &Value) : ScopedEnv(Name, Value.constData()) {}
+    ScopedEnv(const char *Name, const char *Value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *FName;
+    bool FHad;
+    QByteArray FOld;
+};
+
 /// A child process that is ended (SIGTERM, then SIGKILL) when the object goes away.
 class ChildProcess {
 public:
