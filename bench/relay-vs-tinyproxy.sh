@@ -4,13 +4,14 @@
 #      requests at concurrency 1, 16 and 64; best of ROUNDS rounds, the two proxies alternating);
 #      goal: the relay at least at tinyproxy's rate at every concurrency;
 #   2. a 100 MiB download through the relay's CONNECT tunnel (curl --proxytunnel) against the same
-#      download straight from the origin; goal: at least 80 % of the direct rate.
+#      download straight from the origin (and through tinyproxy's tunnel, for reference); goal: at
+#      least 80 % of the direct rate.
 # Needs a build with tests (relay-test-origin) in $RELAYVANE_BUILD_DIR (default build/), plus
 # tinyproxy, ab (apache2-utils) and curl.
 #   usage: bench/relay-vs-tinyproxy.sh      (REQUESTS=5000 ROUNDS=3 DOWNLOAD_MIB=100 by default)
 set -euo pipefail
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -107,18 +108,19 @@ done
 bytes=$((download_mib * 1024 * 1024))
 big=http://127.0.0.1:$origin_port/bytes/$bytes
 speed() { curl -s -o /dev/null -w '%{speed_download}' "$@" "$big"; }
-d=(); tn=()
+d=(); tn=(); tt=()
 for _ in $(seq 1 "$rounds"); do
     d+=("$(speed)")
     tn+=("$(speed -p -x "127.0.0.1:$relay_port")")
+    tt+=("$(speed -p -x "127.0.0.1:$tiny_port")")
 done
-db=$(best "${d[@]}"); tb=$(best "${tn[@]}")
+db=$(best "${d[@]}"); tb=$(best "${tn[@]}"); ttb=$(best "${tt[@]}")
+mib() { awk -v s="$1" 'BEGIN{printf "%.0f", s/1048576}'; }
 echo
-echo "$download_mib MiB download, best of $rounds (MiB/s)"
-printf '%-12s %12s %12s %8s\n' "" tunnel direct ratio
+echo "$download_mib MiB download, best of $rounds (MiB/s); tinyproxy's own tunnel alongside"
+printf '%-12s %12s %12s %12s %8s\n' "" tunnel direct tinyproxy "ratio"
 q=$(ratio "$tb" "$db")
-printf '%-12s %12.0f %12.0f %8s\n' curl "$(awk -v s="$tb" 'BEGIN{print s/1048576}')" \
-    "$(awk -v s="$db" 'BEGIN{print s/1048576}')" "$q"
+printf '%-12s %12s %12s %12s %8s\n' curl "$(mib "$tb")" "$(mib "$db")" "$(mib "$ttb")" "$q"
 awk -v q="$q" 'BEGIN { exit !(q != "n/a" && q >= 0.8) }' || status=1
 if [ -s "$failures" ]; then
     echo
