@@ -11,7 +11,7 @@
 #   usage: bench/relay-vs-tinyproxy.sh      (REQUESTS=5000 ROUNDS=3 DOWNLOAD_MIB=100 by default)
 set -euo pipefail
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
