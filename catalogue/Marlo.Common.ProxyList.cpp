@@ -1,4 +1,5 @@
 #include "catalogue/Marlo.Common.ProxyList.h"
+#include "platform/Prefetch.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
@@ -485,7 +486,7 @@ struct TProxyCollection::TIndex {
 
     void Prefetch(uint32_t Hash) const {
         if (Capacity)
-            __builtin_prefetch(&Slots[Hash & Mask]);
+            platform::PrefetchRead(&Slots[Hash & Mask]);
     }
 
     void Clear() {
@@ -653,10 +654,52 @@ void TProxyCollection::SetCountryDatabase(std::unique_ptr<TCountryDatabase> Data
 // ---------------------------------------------------------------------------------------------
 // Parsing: into a new list that replaces the old one only when the whole text was read.
 
+namespace {
+
+// The address texts of a parse, written one after another into shared blocks of characters: each
+// address is an ordinary QString that refers to its piece of a block (and keeps the block alive),
+// so a list of a million addresses costs a few hundred allocations instead of a million. Each
+// piece ends with a 0 like every QString's text. Editing such a string copies it first while the
+// block is shared, as for any shared QString; the last string of a block owns it outright.
+class TAddressBlocks {
+public:
+    TAddressBlocks() = default;
+    TAddressBlocks(const TAddressBlocks &) = delete;
+    TAddressBlocks &operator=(const TAddressBlocks &) = delete;
+
+    // P[0, N) holds only ASCII characters (digits and dots).
+    template <typename C> QString Make(const C *P, qsizetype N) {
+        if (FFree < N + 1) {
+            const qsizetype chars = std::max(kBlockChars, N + 1);
+            FBlock = QString(chars, Qt::Uninitialized);
+            FNext = reinterpret_cast<char16_t *>(FBlock.data());
+            FFree = chars;
+        }
+        char16_t *d = FNext;
+        for (qsizetype i = 0; i < N; ++i)
+            d[i] = static_cast<char16_t>(P[i]);
+        d[N] = 0;
+        FNext += N + 1;
+        FFree -= N + 1;
+        QString::DataPointer &block = FBlock.data_ptr();
+        block.d_ptr()->ref();
+        return QString(QString::DataPointer(block.d_ptr(), d, N));
+    }
+
+private:
+    static constexpr qsizetype kBlockChars = 16 * 1024; // about 1,000 addresses per block
+    QString FBlock;
+    char16_t *FNext = nullptr;
+    qsizetype FFree = 0;
+};
+
+} // namespace
+
 struct TProxyCollection::TParse {
     std::vector<std::unique_ptr<TMyCollectionItem>> Items;
     std::unique_ptr<TIndex> Index; // the new list's index, when NoDuplicates
     QStringList Fields;            // reused by every split
+    TAddressBlocks Addresses;      // the text of the plainly written addresses
 
     // The values that the active proxy rule carries over: taken before anything else happens
     // (ParseText may process events while it waits for the country database).
@@ -914,7 +957,7 @@ void ScanFree(const C *P, qsizetype N, TTextKind Kind, TParseT &Parse, const TCo
             const TPending &b = batch[i];
             if (Parse.Index->Contains(P + b.Start, b.AddrEnd - b.Start, b.Port, b.Hash))
                 continue;
-            AppendNew(Db ? Db->FindCountryByKey(b.Key) : nullptr, Decode(P, b.Start, b.AddrEnd, Kind), b.Port, b.Hash);
+            AppendNew(Db ? Db->FindCountryByKey(b.Key) : nullptr, Parse.Addresses.Make(P + b.Start, b.AddrEnd - b.Start), b.Port, b.Hash);
         }
         pending = 0;
     };
@@ -927,11 +970,13 @@ void ScanFree(const C *P, qsizetype N, TTextKind Kind, TParseT &Parse, const TCo
         if (PlainSeparator(P, m.AddrEnd, m.PortStart)) {
             // The common case: the fields are exactly the address and the port digits.
             if (!Parse.Index) {
-                AppendNew(Db ? Db->FindCountryByKey(m.Key) : nullptr, Decode(P, m.Start, m.AddrEnd, Kind), m.Port, 0);
+                AppendNew(Db ? Db->FindCountryByKey(m.Key) : nullptr, Parse.Addresses.Make(P + m.Start, m.AddrEnd - m.Start), m.Port, 0);
                 continue;
             }
             const uint32_t hash = static_cast<uint32_t>(KeyHash(P + m.Start, m.AddrEnd - m.Start, m.Port));
             Parse.Index->Prefetch(hash);
+            if (Db)
+                Db->Prefetch(m.Key);
             batch[pending++] = TPending{m.Start, m.AddrEnd, m.Key, hash, m.Port};
             if (pending == kBatch)
                 flush();

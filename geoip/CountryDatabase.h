@@ -1,6 +1,8 @@
 #pragma once
 // IPv4 address to country, from the two embedded data resources ":/WHOIS_IPS" and ":/WHOIS_COUNTRY".
 
+#include "platform/Prefetch.h"
+
 #include <QString>
 #include <QThread>
 #include <array>
@@ -47,6 +49,12 @@ public:
     static uint32_t IpToKey(QStringView ip);
     /// The country of a key, nullptr when none.
     const TCountryInfo *FindCountryByKey(uint32_t key) const;
+    /// A hint that FindCountryByKey(key) follows soon: starts loading the blocks it will search,
+    /// so that the lookups of a batch of keys overlap their memory waits. No effect otherwise.
+    void Prefetch(uint32_t key) const {
+        if (fIndexedRanges == netRanges.data() && !fBucketStart.empty())
+            platform::PrefetchRead(fIndexedRanges + fBucketStart[key >> 16]);
+    }
     /// The first country that carries cIndex, nullptr when none.
     const TCountryInfo *FindCountryByIndex(uint8_t cIndex) const;
     /// Rebuilds the tables that make lookups fast: cIndex to country, and the first 16 bits of an

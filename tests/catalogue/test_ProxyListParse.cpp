@@ -168,6 +168,37 @@ TEST(ParseStream, Duplicates) {
     EXPECT_FALSE(all->ProxyExists(QStringLiteral("1.2.3.4"), 80));
 }
 
+// Parsed addresses share their storage: each must still behave as a string of its own.
+TEST(ParseStream, AddressesAreIndependentStrings) {
+    QByteArray text;
+    for (int i = 0; i < 3000; ++i) // several storage blocks
+        text += QByteArray("10.0.") + QByteArray::number(i / 256) + '.' + QByteArray::number(i % 256) + ":80\n";
+    auto list = NewList();
+    list->ParseText(text, nullptr);
+    ASSERT_EQ(list->Count(), 3000);
+    for (int i : {0, 1, 1499, 2999}) {
+        const QString ip = list->Items(i)->IP();
+        EXPECT_EQ(ip, QStringLiteral("10.0.%1.%2").arg(i / 256).arg(i % 256));
+        EXPECT_EQ(ip.utf16()[ip.size()], 0) << i; // terminated like any QString
+    }
+    // Editing one address, in place or by growing it, leaves its neighbours alone.
+    QString first = list->Items(0)->IP();
+    first[0] = u'9';
+    first += QStringLiteral("999");
+    list->Items(1)->SetIP(list->Items(1)->IP() + QStringLiteral("7"));
+    EXPECT_EQ(first, QStringLiteral("90.0.0.0999"));
+    EXPECT_EQ(list->Items(0)->IP(), QStringLiteral("10.0.0.0"));
+    EXPECT_EQ(list->Items(1)->IP(), QStringLiteral("10.0.0.17"));
+    EXPECT_EQ(list->Items(2)->IP(), QStringLiteral("10.0.0.2"));
+    // An address outlives the list it came from, and the last holder of a block may edit it.
+    QString kept = list->Items(2998)->IP();
+    list.reset();
+    EXPECT_EQ(kept, QStringLiteral("10.0.11.182"));
+    kept.append(QStringLiteral(":8080"));
+    kept.prepend(u'x');
+    EXPECT_EQ(kept, QStringLiteral("x10.0.11.182:8080"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The active proxy rule
 
