@@ -8,9 +8,12 @@
 #include <QFile>
 #include <QMetaProperty>
 #include <QTextStream>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <zlib.h>
 
 namespace {
@@ -129,28 +132,91 @@ void AppendJsonRecord(QByteArray &Out, const TProxtData &R, const QList<QMetaPro
     Out += '}';
 }
 
-// UTF-8 of S; plain ASCII (every address, most names) is copied without a conversion.
-void AppendText(QByteArray &Out, const QString &S) {
-    const char16_t *p = reinterpret_cast<const char16_t *>(S.utf16());
-    const qsizetype n = S.size();
-    for (qsizetype i = 0; i < n; ++i)
-        if (p[i] >= 0x80) {
-            Out += S.toUtf8();
-            return;
-        }
-    const qsizetype at = Out.size();
-    Out.resize(at + n);
-    char *d = Out.data() + at;
-    for (qsizetype i = 0; i < n; ++i)
-        d[i] = static_cast<char>(p[i]);
-}
-
 void Flush(QByteArray &Out, bool Force) {
     if (Out.isEmpty() || (!Force && Out.size() < (1 << 20)))
         return;
     std::fwrite(Out.constData(), 1, static_cast<size_t>(Out.size()), stdout);
     Out.clear();
 }
+
+// The tab-separated lines, written into a fixed buffer that goes to stdout whenever it fills: a
+// million records make some 40 MB of text, so every per-field allocation shows.
+class TLineWriter {
+public:
+    TLineWriter() : FBuffer(new char[kSize]) {}
+    ~TLineWriter() { Flush(); }
+
+    void Put(char C) {
+        if (FUsed == kSize)
+            Flush();
+        FBuffer[FUsed++] = C;
+    }
+    void Put(const char *P, size_t N) {
+        if (N > kSize - FUsed) {
+            Flush();
+            if (N > kSize) {
+                std::fwrite(P, 1, N, stdout);
+                return;
+            }
+        }
+        std::memcpy(FBuffer.get() + FUsed, P, N);
+        FUsed += N;
+    }
+    // UTF-8 of S; plain ASCII (every address) is copied character by character.
+    void Put(const QString &S) {
+        const char16_t *p = reinterpret_cast<const char16_t *>(S.utf16());
+        const size_t n = static_cast<size_t>(S.size());
+        if (n > kSize - FUsed)
+            Flush();
+        if (n <= kSize - FUsed) {
+            char *d = FBuffer.get() + FUsed;
+            size_t i = 0;
+            for (; i < n && p[i] < 0x80; ++i)
+                d[i] = static_cast<char>(p[i]);
+            if (i == n) {
+                FUsed += n;
+                return;
+            }
+        }
+        const QByteArray utf8 = S.toUtf8();
+        Put(utf8.constData(), static_cast<size_t>(utf8.size()));
+    }
+    // The same country texts come back for most records: their UTF-8 is made once per text.
+    void PutShared(const QString &S) {
+        if (S.isDetached()) // a text of its own (the service format's records): nothing to share
+            return Put(S);
+        const void *key = S.constData();
+        auto it = FShared.find(key);
+        if (it == FShared.end() || it->second.Size != S.size()) {
+            if (FShared.size() > 4096)
+                FShared.clear();
+            it = FShared.insert_or_assign(key, TShared{S.size(), S.toUtf8()}).first;
+        }
+        Put(it->second.Utf8.constData(), static_cast<size_t>(it->second.Utf8.size()));
+    }
+    void Put(int V) {
+        char digits[16];
+        const auto r = std::to_chars(digits, digits + sizeof digits, V);
+        Put(digits, static_cast<size_t>(r.ptr - digits));
+    }
+    void Flush() {
+        if (FUsed)
+            std::fwrite(FBuffer.get(), 1, FUsed, stdout);
+        FUsed = 0;
+    }
+
+private:
+    static constexpr size_t kSize = 1 << 20;
+    struct TShared {
+        qsizetype Size;
+        QByteArray Utf8;
+    };
+    std::unique_ptr<char[]> FBuffer;
+    size_t FUsed = 0;
+    // Keyed by the text's storage, which the records share with the country database; the size
+    // guards against storage reused for another text.
+    std::unordered_map<const void *, TShared> FShared;
+};
 
 int RunParse(const QStringList &Args) {
     if (CliWantsHelp(Args)) {
@@ -243,9 +309,9 @@ int RunParse(const QStringList &Args) {
     if (sink.Shown)
         return 1;
 
-    QByteArray out;
-    out.reserve(1 << 21);
     if (json) {
+        QByteArray out;
+        out.reserve(1 << 21);
         const QMetaObject &mo = TProxtData::staticMetaObject;
         QList<QMetaProperty> props;
         for (int i = 0; i < mo.propertyCount(); ++i)
@@ -258,26 +324,28 @@ int RunParse(const QStringList &Args) {
             Flush(out, false);
         }
         out += list.Count() ? "\n]\n" : "]\n";
+        Flush(out, true);
     } else {
+        TLineWriter out;
         for (int i = 0; i < list.Count(); ++i) {
             const TProxtData &r = *list.Items(i);
-            AppendText(out, r.IP());
-            out += ':';
-            out += QByteArray::number(r.Port());
-            out += '\t';
-            AppendText(out, r.CountryCode());
-            out += '\t';
-            AppendText(out, r.Country());
-            out += '\t';
-            if (r.Rank() == 0)
-                out += '0';
-            else
-                out += FloatToStr(r.Rank()).toLatin1();
-            out += '\n';
-            Flush(out, false);
+            out.Put(r.IP());
+            out.Put(':');
+            out.Put(r.Port());
+            out.Put('\t');
+            out.PutShared(r.CountryCode());
+            out.Put('\t');
+            out.PutShared(r.Country());
+            out.Put('\t');
+            if (r.Rank() == 0) {
+                out.Put('0');
+            } else {
+                const QByteArray rank = FloatToStr(r.Rank()).toLatin1();
+                out.Put(rank.constData(), static_cast<size_t>(rank.size()));
+            }
+            out.Put('\n');
         }
     }
-    Flush(out, true);
     std::fflush(stdout);
     return 0;
 }
