@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QResource>
 #include <QSaveFile>
 #include <algorithm>
 
@@ -14,11 +15,15 @@ constexpr qsizetype kRangeRecordSize = 9;
 constexpr qsizetype kShortStringMax = 255;
 
 // Reads the raw bytes of one embedded resource; a build without the resources linked in fails here.
+// The bytes of an embedded resource. An uncompressed one is used where it lies in the program
+// (no copy of the few megabytes of address blocks); the resource outlives every use.
 QByteArray ReadResource(const QString &name) {
-    QFile f(QStringLiteral(":/") + name);
-    if (!f.open(QIODevice::ReadOnly))
+    const QResource r(QStringLiteral(":/") + name);
+    if (!r.isValid())
         throw EInOutError(QStringLiteral("Resource %1 not found").arg(name));
-    return f.readAll();
+    if (r.compressionAlgorithm() == QResource::NoCompression)
+        return QByteArray::fromRawData(reinterpret_cast<const char *>(r.data()), r.size());
+    return r.uncompressedData();
 }
 
 // Splits a "first;second;rest" line of the import files into at most three fields (the last keeps
@@ -109,8 +114,12 @@ void TCountryDatabase::LoadDatabase(const QString &dirName) {
     const qsizetype size = ips.size();
     // A short last record keeps zeros in the bytes that are missing, as a partial read would.
     for (qsizetype pos = 0; pos < size; pos += kRangeRecordSize) {
-        uint8_t rec[kRangeRecordSize] = {};
-        std::copy(p + pos, p + std::min(size, pos + kRangeRecordSize), rec);
+        uint8_t tail[kRangeRecordSize] = {};
+        const uint8_t *rec = p + pos;
+        if (size - pos < kRangeRecordSize) {
+            std::copy(p + pos, p + size, tail);
+            rec = tail;
+        }
         TNetRange r;
         r.rStart = uint32_t(rec[0]) | uint32_t(rec[1]) << 8 | uint32_t(rec[2]) << 16 | uint32_t(rec[3]) << 24;
         r.rEnd = uint32_t(rec[4]) | uint32_t(rec[5]) << 8 | uint32_t(rec[6]) << 16 | uint32_t(rec[7]) << 24;
