@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,12 +13,14 @@ namespace {
 // Connection threads do shallow work (a few buffers, all on the heap); a small stack lets glibc
 // keep well over a hundred of them cached for reuse.
 constexpr size_t ConnectionStackSize = 256 * 1024;
+// How long a thread whose connection ended waits for the next one, and how many may wait at once
+// (more than that end at once: a burst of connections leaves no crowd of idle threads behind).
+constexpr auto IdleThreadWait = std::chrono::seconds(15);
+constexpr int MaxWaitingThreads = 64;
 } // namespace
 
 struct TTcpServer::TThreadStart {
     TTcpServer *Server;
-    std::unique_ptr<TTcpConnection> Connection;
-    std::unique_ptr<TTcpServerContext> Context;
     TThreadList::iterator Self;
 };
 
@@ -45,7 +48,8 @@ void TTcpServer::SetActive(bool Value) {
         FActive = true;
         return;
     }
-    // Every wait of the acceptor and of the connection threads watches FStop, so they all return.
+    // Every wait of the acceptor and of the connection threads watches FStop, so they all return;
+    // threads waiting for a job are woken and end once no job is left.
     FStop.Set();
     if (FAcceptor.joinable())
         FAcceptor.join();
@@ -53,14 +57,18 @@ void TTcpServer::SetActive(bool Value) {
     TThreadList threads;
     {
         std::lock_guard<std::mutex> lock(FLock);
+        FStopping = true;
         threads.splice(threads.begin(), FThreads);
     }
+    FJobReady.notify_all();
     for (auto &t : threads)
         if (t.Joinable)
             ::pthread_join(t.Thread, nullptr);
     {
         std::lock_guard<std::mutex> lock(FLock);
         FFinished.clear();
+        FJobs.clear(); // (none: a thread leaves only when no job is left)
+        FStopping = false;
     }
     FStop.Reset();
     FActive = false;
@@ -68,7 +76,7 @@ void TTcpServer::SetActive(bool Value) {
 
 int TTcpServer::ConnectionCount() const {
     std::lock_guard<std::mutex> lock(FLock);
-    return static_cast<int>(FThreads.size() - FFinished.size());
+    return FServing + static_cast<int>(FJobs.size());
 }
 
 void TTcpServer::StartListening() {
@@ -186,15 +194,22 @@ void TTcpServer::AcceptPending(int ListenHandle) {
         } catch (...) {
             continue; // the connection closes as it goes out of scope
         }
+        // A waiting thread takes the connection; when none is free, a new thread is started for it.
         TThreadList::iterator self;
         {
             std::lock_guard<std::mutex> lock(FLock);
+            const bool threadFree = FWaiting > static_cast<int>(FJobs.size());
+            FJobs.push_back(TJob{std::move(connection), std::move(context)});
+            if (threadFree) {
+                FJobReady.notify_one();
+                continue;
+            }
             FThreads.emplace_back();
             self = std::prev(FThreads.end());
         }
         // Thread creation is slow next to everything else here; ending connections must not wait
         // for it on the lock. Only this thread (and the switch-off after it) reads the entry.
-        auto start = std::make_unique<TThreadStart>(TThreadStart{this, std::move(connection), std::move(context), self});
+        auto start = std::make_unique<TThreadStart>(TThreadStart{this, self});
         pthread_attr_t attr;
         ::pthread_attr_init(&attr);
         ::pthread_attr_setstacksize(&attr, ConnectionStackSize);
@@ -202,9 +217,18 @@ void TTcpServer::AcceptPending(int ListenHandle) {
             self->Joinable = true;
             start.release(); // the thread owns it now
         } else {
-            start.reset(); // no thread to be had: the start record, socket included, is freed
-            std::lock_guard<std::mutex> lock(FLock);
-            FThreads.erase(self);
+            // No thread to be had: the connection waits for one of the running threads to end its
+            // own; with none running it is closed.
+            start.reset();
+            TJob dropped;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                FThreads.erase(self);
+                if (FThreads.size() == FFinished.size() && !FJobs.empty()) {
+                    dropped = std::move(FJobs.back());
+                    FJobs.pop_back();
+                }
+            }
         }
         ::pthread_attr_destroy(&attr);
     }
@@ -212,36 +236,53 @@ void TTcpServer::AcceptPending(int ListenHandle) {
 
 void *TTcpServer::ConnectionThreadMain(void *Start) {
     std::unique_ptr<TThreadStart> start(static_cast<TThreadStart *>(Start));
-    start->Server->RunConnection(std::move(start->Connection), std::move(start->Context), start->Self);
+    start->Server->ServeJobs(start->Self);
     return nullptr;
 }
 
-void TTcpServer::RunConnection(std::unique_ptr<TTcpConnection> Connection, std::unique_ptr<TTcpServerContext> Context,
-                               TThreadList::iterator Self) {
+void TTcpServer::ServeJobs(TThreadList::iterator Self) {
+    std::unique_lock<std::mutex> lock(FLock);
+    for (;;) {
+        if (FJobs.empty() && !FStopping && FWaiting < MaxWaitingThreads) {
+            ++FWaiting;
+            FJobReady.wait_for(lock, IdleThreadWait, [this] { return !FJobs.empty() || FStopping; });
+            --FWaiting;
+        }
+        if (FJobs.empty())
+            break; // waited long enough, too many waiting, or the server is being switched off
+        TJob job = std::move(FJobs.front());
+        FJobs.pop_front();
+        ++FServing;
+        lock.unlock();
+        RunConnection(std::move(job));
+        lock.lock();
+        --FServing;
+    }
+    FFinished.push_back(Self);
+}
+
+void TTcpServer::RunConnection(TJob Job) {
+    TTcpServerContext *context = Job.Context.get();
     try {
-        DoConnect(Context.get());
-        while (!FStop.IsSet() && DoExecute(Context.get())) {
+        DoConnect(context);
+        while (!FStop.IsSet() && DoExecute(context)) {
         }
     } catch (const std::exception &e) {
         if (OnException) {
             try {
-                OnException(Context.get(), e);
+                OnException(context, e);
             } catch (...) {
             }
         }
     } catch (...) {
     }
     try {
-        DoDisconnect(Context.get());
+        DoDisconnect(context);
     } catch (...) {
     }
-    Connection->Disconnect();
-    Context.reset();
-    Connection.reset();
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FFinished.push_back(Self);
-    }
+    Job.Connection->Disconnect();
+    Job.Context.reset();
+    Job.Connection.reset();
 }
 
 void TTcpServer::JoinFinished() {

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <list>
@@ -58,7 +60,9 @@ private:
 /// Makes the context for a newly accepted connection.
 using TTcpContextClass = std::function<std::unique_ptr<TTcpServerContext>(const TTcpContextArgs &)>;
 
-/// A multi-threaded TCP server: one thread per accepted connection.
+/// A multi-threaded TCP server: one thread per accepted connection. A thread whose connection has
+/// ended waits a while for the next one before it ends (starting a thread costs more than most
+/// requests of a web proxy), so a busy server runs on the threads it already has.
 class TTcpServer : public QObject {
     Q_OBJECT
 public:
@@ -112,6 +116,11 @@ private:
         bool Joinable = false;
     };
     using TThreadList = std::list<TConnectionThread>;
+    // An accepted connection waiting for its thread.
+    struct TJob {
+        std::unique_ptr<TTcpConnection> Connection;
+        std::unique_ptr<TTcpServerContext> Context;
+    };
 
     void StartListening();
     void CloseListeners();
@@ -119,8 +128,8 @@ private:
     void AcceptPending(int ListenHandle);
     struct TThreadStart;
     static void *ConnectionThreadMain(void *Start);
-    void RunConnection(std::unique_ptr<TTcpConnection> Connection, std::unique_ptr<TTcpServerContext> Context,
-                       TThreadList::iterator Self);
+    void ServeJobs(TThreadList::iterator Self);
+    void RunConnection(TJob Job);
     void JoinFinished();
 
     QList<TSocketBinding> FBindings;
@@ -131,6 +140,11 @@ private:
     TStopSignal FStop;
 
     mutable std::mutex FLock;
-    TThreadList FThreads;
+    std::condition_variable FJobReady; // a job was queued, or the server is being switched off
+    TThreadList FThreads;              // every connection thread, serving or waiting
     std::vector<TThreadList::iterator> FFinished;
+    std::deque<TJob> FJobs;
+    int FWaiting = 0; // threads waiting for a job
+    int FServing = 0; // connections being served
+    bool FStopping = false;
 };

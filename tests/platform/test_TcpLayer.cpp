@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -185,6 +186,7 @@ public:
     std::mutex Lock;
     QStringList Calls;
     std::atomic<int> Steps{0};
+    std::set<pid_t> ThreadIds; // the system's ids of the threads that served connections
 
 protected:
     void Note(const char *What) {
@@ -194,6 +196,10 @@ protected:
     void ContextCreated(TTcpServerContext *) override { Note("created"); }
     void DoConnect(TTcpServerContext *C) override {
         Note("connected");
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            ThreadIds.insert(::gettid());
+        }
         TTcpServer::DoConnect(C);
     }
     void DoDisconnect(TTcpServerContext *C) override {
@@ -270,6 +276,63 @@ TEST(TcpServer, ServesEachConnectionInItsOwnThreadAndEndsThemAllWhenSwitchedOff)
     while (a.InputBufferIsEmpty() && list.SelectReadList(readable, 5000))
         a.ReadAvailable();
     EXPECT_EQ(a.ExtractAll(), QByteArray("again"));
+}
+
+// Sends Text on a new connection to Port and returns the echo.
+QByteArray EchoOnce(int Port, const QByteArray &Text) {
+    TTcpClient c;
+    c.SetHost("127.0.0.1");
+    c.SetPort(Port);
+    c.Connect();
+    c.Write(Text);
+    TSocketList list, readable;
+    list.Add(c.Handle());
+    while (c.InputBufferIsEmpty() && list.SelectReadList(readable, 5000))
+        c.ReadAvailable();
+    return c.ExtractAll();
+}
+
+bool WaitForConnections(const TTcpServer &Server, int Count) {
+    for (int i = 0; i < 500 && Server.ConnectionCount() != Count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Server.ConnectionCount() == Count;
+}
+
+TEST(TcpServer, ConnectionsOneAfterAnotherReuseTheThreadOfTheLast) {
+    EchoServer server;
+    const int threadsBefore = testsupport::ThreadCount();
+    server.Bindings().append(TSocketBinding{QStringLiteral("127.0.0.1"), 0});
+    server.SetActive(true);
+    const int port = server.Bindings()[0].Port;
+    for (int i = 0; i < 30; ++i) {
+        const QByteArray text = "ping " + QByteArray::number(i);
+        ASSERT_EQ(EchoOnce(port, text), text);
+        ASSERT_TRUE(WaitForConnections(server, 0)) << i;
+    }
+    // One thread served them all (a second at most, if one came while the first was ending).
+    EXPECT_LE(server.ThreadIds.size(), 2u);
+    EXPECT_LE(testsupport::ThreadCount(), threadsBefore + 3); // with the acceptor
+
+    // Two connections at once still get a thread each: the first holds its thread while the
+    // second is served.
+    TTcpClient held;
+    held.SetHost("127.0.0.1");
+    held.SetPort(port);
+    held.Connect();
+    held.Write(QByteArray("held"));
+    TSocketList list, readable;
+    list.Add(held.Handle());
+    while (held.InputBufferIsEmpty() && list.SelectReadList(readable, 5000))
+        held.ReadAvailable();
+    EXPECT_EQ(held.ExtractAll(), QByteArray("held"));
+    EXPECT_EQ(EchoOnce(port, "second"), QByteArray("second"));
+    EXPECT_TRUE(WaitForConnections(server, 1));
+
+    // Switching off ends the waiting threads too.
+    server.SetActive(false);
+    EXPECT_EQ(testsupport::ThreadCount(), threadsBefore);
+    EXPECT_EQ(server.Calls.count(QStringLiteral("connected")), 32);
+    EXPECT_EQ(server.Calls.count(QStringLiteral("done")), 32);
 }
 
 } // namespace
