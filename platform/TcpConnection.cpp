@@ -20,6 +20,11 @@ constexpr int MaxReadPerCall = 256 * 1024;
 // What is read when the socket reports nothing: enough to see the end of the stream or a few bytes
 // that arrived just now.
 constexpr int MinRead = 16 * 1024;
+// The depth a tunnel's pipe grows to once a splice has filled it: a bulk transfer then moves a
+// megabyte per round. Pipe depth counts against the user's pipe allowance (64 MiB by default, and
+// beyond it every new pipe of the user's programs is cut to two pages), so a pipe stays at the
+// system's default until its tunnel proves busy.
+constexpr int SpliceChunk = 1024 * 1024;
 } // namespace
 
 namespace {
@@ -70,6 +75,7 @@ void TTcpConnection::ClosePipe() {
             ::close(fd);
             fd = -1;
         }
+    FPipeSize = 0;
 }
 
 void TTcpConnection::Attach(int Handle) {
@@ -146,12 +152,13 @@ qsizetype TTcpConnection::SpliceTo(TTcpConnection &Target) {
     if (FPipe[0] < 0) {
         if (::pipe2(FPipe, O_NONBLOCK | O_CLOEXEC) != 0)
             RaiseSocketError(errno);
-        // A pipe as deep as one read of ReadAvailable, where the system allows it.
-        ::fcntl(FPipe[1], F_SETPIPE_SZ, MaxReadPerCall);
+        FPipeSize = ::fcntl(FPipe[1], F_GETPIPE_SZ);
+        if (FPipeSize <= 0)
+            FPipeSize = 64 * 1024;
     }
     ssize_t n;
     do {
-        n = ::splice(FHandle, nullptr, FPipe[1], nullptr, MaxReadPerCall, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        n = ::splice(FHandle, nullptr, FPipe[1], nullptr, size_t(FPipeSize), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     } while (n < 0 && errno == EINTR);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
         FClosedGracefully = true;
@@ -177,6 +184,12 @@ qsizetype TTcpConnection::SpliceTo(TTcpConnection &Target) {
         if (err == EPIPE)
             DropPendingSigpipe();
         RaiseSocketError(err);
+    }
+    // The pipe is empty again, so it can be made deeper now (where the system allows it).
+    if (n >= FPipeSize && FPipeSize < SpliceChunk) {
+        const int size = ::fcntl(FPipe[1], F_SETPIPE_SZ, SpliceChunk);
+        if (size > FPipeSize)
+            FPipeSize = size;
     }
     return n;
 }

@@ -81,6 +81,7 @@ private:
     int FHandle = -1;
     bool FClosedGracefully = false;
     int FPipe[2] = {-1, -1}; // made by the first SpliceTo
+    int FPipeSize = 0;       // its depth in bytes
     QByteArray FInput;
     const TStopSignal *FStop = nullptr;
 };
