@@ -95,8 +95,9 @@ TEST(ParseRequest, FindsMethodHostAndPort) {
         EXPECT_EQ(TProxyServer::ParseRequest(B(c.block), method, host, port), c.ok) << c.block;
         EXPECT_EQ(method, B(c.method)) << c.block;
         EXPECT_EQ(host, B(c.host)) << c.block;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(port, c.port) << c.block;
+        }
     }
 }
 
