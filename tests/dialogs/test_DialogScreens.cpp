@@ -6,7 +6,6 @@
 #include "dialogs/WarningMessage.h"
 #include "tests/dialogs/DialogsTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "tests/support/XvfbServer.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -110,21 +109,3 @@ INSTANTIATE_TEST_SUITE_P(EnglishAndRussian, DialogScreens,
                          });
 
 } // namespace
-
-int main(int argc, char **argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    // Test discovery only lists the cases: no X server for that.
-    for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]).startsWith("--gtest_list_tests"))
-            return RUN_ALL_TESTS();
-    testsupport::TXvfbDisplay xvfb;
-    QString error;
-    if (!xvfb.Start(&error, QStringLiteral("1280x1024x24"))) {
-        fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    qputenv("DISPLAY", xvfb.Name().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -7,7 +7,6 @@
 #include "tests/checker/CheckerTestPeers.h"
 #include "tests/checker/QtPrinters.h"
 #include "tests/support/TestSupport.h"
-#include "tests/support/XvfbServer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -140,7 +139,7 @@ struct TWindow {
 };
 
 // The screenshot program on Xvfb takes the pictures only.
-#ifndef RELAYVANE_CHECKER_SCREENS_ON_XVFB
+#ifndef RELAYVANE_TEST_XVFB_SCREEN
 
 // --- Creation and the filter ---------------------------------------------------------------------
 
@@ -485,7 +484,7 @@ TEST(CheckerWindow, EveryTextFitsInEveryLanguage) {
     }
 }
 
-#endif // RELAYVANE_CHECKER_SCREENS_ON_XVFB
+#endif // RELAYVANE_TEST_XVFB_SCREEN
 
 // Pictures of the real window (English and Russian) into the build folder; under Xvfb they are
 // grabbed from the X server, offscreen from the window's own rendering.
@@ -522,31 +521,4 @@ TEST(CheckerWindow, Screenshots) {
     }
 }
 
-#ifdef RELAYVANE_CHECKER_SCREENS_ON_XVFB
-#endif
-
 } // namespace
-
-int main(int argc, char **argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-#ifdef RELAYVANE_CHECKER_SCREENS_ON_XVFB
-    // Listing the cases needs no X server.
-    for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]).startsWith("--gtest_list_tests"))
-            return RUN_ALL_TESTS();
-    testsupport::TXvfbDisplay xvfb;
-    QString error;
-    if (!xvfb.Start(&error, QStringLiteral("1280x1024x24"))) {
-        fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    qputenv("DISPLAY", xvfb.Name().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-#else
-    // Offscreen unless a platform was chosen on purpose.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-#endif
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,5 +1,5 @@
 // The tests' entry point: a Qt core application (for timers, threads and events) around GoogleTest.
-// A test program that needs a GUI application defines its own main, and this one is not linked.
+// Widget tests compile WidgetTestMain.cpp (a QApplication main) instead, and this one is not linked.
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
