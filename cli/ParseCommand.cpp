@@ -132,25 +132,19 @@ void AppendJsonRecord(QByteArray &Out, const TProxtData &R, const QList<QMetaPro
     Out += '}';
 }
 
-void Flush(QByteArray &Out, bool Force) {
-    if (Out.isEmpty() || (!Force && Out.size() < (1 << 20)))
-        return;
-    std::fwrite(Out.constData(), 1, static_cast<size_t>(Out.size()), stdout);
-    Out.clear();
-}
-
-// The tab-separated lines, written into a fixed buffer that goes to stdout whenever it fills: a
-// million records make some 40 MB of text, so every per-field allocation shows.
-class TLineWriter {
+// The output, written into a fixed buffer that goes to stdout whenever it fills: a million records
+// make some 40 MB of text, so every per-field allocation shows.
+class TOutputBuffer {
 public:
-    TLineWriter() : FBuffer(new char[kSize]) {}
-    ~TLineWriter() { Flush(); }
+    TOutputBuffer() : FBuffer(new char[kSize]) {}
+    ~TOutputBuffer() { Flush(); }
 
     void Put(char C) {
         if (FUsed == kSize)
             Flush();
         FBuffer[FUsed++] = C;
     }
+    void Put(const QByteArray &Bytes) { Put(Bytes.constData(), static_cast<size_t>(Bytes.size())); }
     void Put(const char *P, size_t N) {
         if (N > kSize - FUsed) {
             Flush();
@@ -178,8 +172,7 @@ public:
                 return;
             }
         }
-        const QByteArray utf8 = S.toUtf8();
-        Put(utf8.constData(), static_cast<size_t>(utf8.size()));
+        Put(S.toUtf8());
     }
     // The same country texts come back for most records: their UTF-8 is made once per text.
     void PutShared(const QString &S) {
@@ -192,7 +185,7 @@ public:
                 FShared.clear();
             it = FShared.insert_or_assign(key, TShared{S.size(), S.toUtf8()}).first;
         }
-        Put(it->second.Utf8.constData(), static_cast<size_t>(it->second.Utf8.size()));
+        Put(it->second.Utf8);
     }
     void Put(int V) {
         char digits[16];
@@ -309,24 +302,22 @@ int RunParse(const QStringList &Args) {
     if (sink.Shown)
         return 1;
 
+    TOutputBuffer out;
     if (json) {
-        QByteArray out;
-        out.reserve(1 << 21);
         const QMetaObject &mo = TProxtData::staticMetaObject;
         QList<QMetaProperty> props;
         for (int i = 0; i < mo.propertyCount(); ++i)
             if (mo.property(i).isStored())
                 props.append(mo.property(i));
-        out += '[';
+        out.Put('[');
+        QByteArray record;
         for (int i = 0; i < list.Count(); ++i) {
-            out += i ? ",\n" : "\n";
-            AppendJsonRecord(out, *list.Items(i), props);
-            Flush(out, false);
+            record = i ? ",\n" : "\n";
+            AppendJsonRecord(record, *list.Items(i), props);
+            out.Put(record);
         }
-        out += list.Count() ? "\n]\n" : "]\n";
-        Flush(out, true);
+        out.Put(QByteArray(list.Count() ? "\n]\n" : "]\n"));
     } else {
-        TLineWriter out;
         for (int i = 0; i < list.Count(); ++i) {
             const TProxtData &r = *list.Items(i);
             out.Put(r.IP());
@@ -337,15 +328,14 @@ int RunParse(const QStringList &Args) {
             out.Put('\t');
             out.PutShared(r.Country());
             out.Put('\t');
-            if (r.Rank() == 0) {
+            if (r.Rank() == 0)
                 out.Put('0');
-            } else {
-                const QByteArray rank = FloatToStr(r.Rank()).toLatin1();
-                out.Put(rank.constData(), static_cast<size_t>(rank.size()));
-            }
+            else
+                out.Put(FloatToStr(r.Rank()).toLatin1());
             out.Put('\n');
         }
     }
+    out.Flush();
     std::fflush(stdout);
     return 0;
 }
