@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 #include <zlib.h>
 
 namespace {
@@ -156,7 +155,8 @@ public:
         std::memcpy(FBuffer.get() + FUsed, P, N);
         FUsed += N;
     }
-    // UTF-8 of S; plain ASCII (every address) is copied character by character.
+    // UTF-8 of S; plain ASCII (every address, code and nearly every country name) is copied
+    // character by character.
     void Put(const QString &S) {
         const char16_t *p = reinterpret_cast<const char16_t *>(S.utf16());
         const size_t n = static_cast<size_t>(S.size());
@@ -174,19 +174,6 @@ public:
         }
         Put(S.toUtf8());
     }
-    // The same country texts come back for most records: their UTF-8 is made once per text.
-    void PutShared(const QString &S) {
-        if (S.isDetached()) // a text of its own (the service format's records): nothing to share
-            return Put(S);
-        const void *key = S.constData();
-        auto it = FShared.find(key);
-        if (it == FShared.end() || it->second.Size != S.size()) {
-            if (FShared.size() > 4096)
-                FShared.clear();
-            it = FShared.insert_or_assign(key, TShared{S.size(), S.toUtf8()}).first;
-        }
-        Put(it->second.Utf8);
-    }
     void Put(int V) {
         char digits[16];
         const auto r = std::to_chars(digits, digits + sizeof digits, V);
@@ -200,15 +187,8 @@ public:
 
 private:
     static constexpr size_t kSize = 1 << 20;
-    struct TShared {
-        qsizetype Size;
-        QByteArray Utf8;
-    };
     std::unique_ptr<char[]> FBuffer;
     size_t FUsed = 0;
-    // Keyed by the text's storage, which the records share with the country database; the size
-    // guards against storage reused for another text.
-    std::unordered_map<const void *, TShared> FShared;
 };
 
 int RunParse(const QStringList &Args) {
@@ -324,9 +304,9 @@ int RunParse(const QStringList &Args) {
             out.Put(':');
             out.Put(r.Port());
             out.Put('\t');
-            out.PutShared(r.CountryCode());
+            out.Put(r.CountryCode());
             out.Put('\t');
-            out.PutShared(r.Country());
+            out.Put(r.Country());
             out.Put('\t');
             if (r.Rank() == 0)
                 out.Put('0');
