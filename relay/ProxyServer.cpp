@@ -320,23 +320,16 @@ bool TProxyServer::DoExecute(TTcpServerContext *AContext) {
     // An established tunnel only carries bytes: they go from socket to socket inside the kernel.
     // The debug texts need the bytes themselves, so with a debug handler they take the copying
     // path below; so do bytes still buffered from before the tunnel stood.
-    if (context.fDirectTunnel && !DebugEnabled() && client->InputBufferIsEmpty() && outbound->InputBufferIsEmpty() &&
-        outbound->Connected()) {
-        if (context.fReadList->SelectReadList(*context.fDataAvailableList, 1000)) {
-            if (client->Connected() && context.fDataAvailableList->Contains(client->Handle()))
-                client->SpliceTo(*outbound);
-            if (outbound->Connected() && context.fDataAvailableList->Contains(outbound->Handle()))
-                outbound->SpliceTo(*client);
-        }
-        return outbound->Connected() && client->Connected();
-    }
-
+    const bool splice = context.fDirectTunnel && !DebugEnabled() && client->InputBufferIsEmpty() &&
+                        outbound->InputBufferIsEmpty() && outbound->Connected();
     if (context.fReadList->SelectReadList(*context.fDataAvailableList, 1000)) {
         if (client->Connected() && context.fDataAvailableList->Contains(client->Handle()))
-            client->ReadAvailable();
+            splice ? client->SpliceTo(*outbound) : client->ReadAvailable();
         if (outbound->Connected() && context.fDataAvailableList->Contains(outbound->Handle()))
-            outbound->ReadAvailable();
+            splice ? outbound->SpliceTo(*client) : outbound->ReadAvailable();
     }
+    if (splice)
+        return outbound->Connected() && client->Connected();
 
     if (client->Connected() && !client->InputBufferIsEmpty()) {
         context.fNetData = client->ExtractAll();
