@@ -21,16 +21,10 @@ public:
 /// A system without a desktop session (a server, a bare X session): no settings exist that could
 /// point anywhere, so pointing succeeds without writing anything and there is nothing to give back.
 /// Browsers are then set to the relay by hand; failing would stop start-up on every such machine.
-class TNoDesktopSession : public TSystemProxyBackend {
+class TNoDesktopSession : public TNoSystemProxy {
 public:
     QString Name() const override { return QStringLiteral("no-desktop"); }
-    bool Read(QString &ProxyServer, bool &ProxyState) override {
-        ProxyServer.clear();
-        ProxyState = false;
-        return false;
-    }
     bool Enable(const QString &) override { return true; }
-    void Disable() override {}
     QString Location() const override { return QStringLiteral("no desktop session"); }
 };
 

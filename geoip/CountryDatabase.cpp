@@ -14,9 +14,9 @@ namespace {
 constexpr qsizetype kRangeRecordSize = 9;
 constexpr qsizetype kShortStringMax = 255;
 
-// Reads the raw bytes of one embedded resource; a build without the resources linked in fails here.
-// The bytes of an embedded resource. An uncompressed one is used where it lies in the program
-// (no copy of the few megabytes of address blocks); the resource outlives every use.
+// The bytes of an embedded resource (a build without the resources linked in fails here). An
+// uncompressed one is used where it lies in the program (no copy of the few megabytes of address
+// blocks); the resource outlives every use.
 QByteArray ReadResource(const QString &name) {
     const QResource r(QStringLiteral(":/") + name);
     if (!r.isValid())

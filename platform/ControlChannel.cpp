@@ -1,6 +1,7 @@
 #include "platform/ControlChannel.h"
 
 #include "platform/InstanceLock.h"
+#include "platform/StopSignal.h"
 #include "platform/SysUtils.h"
 
 #include <QDeadlineTimer>
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -54,17 +56,9 @@ TControlReply ControlRequest(const QString &SocketPath, const QByteArray &Reques
 
     const QDeadlineTimer Deadline(TimeoutMs);
     auto Wait = [&](short Events) {
-        pollfd P{S.Fd, Events, 0};
-        for (;;) {
-            const int Left = static_cast<int>(Deadline.remainingTime());
-            const int r = ::poll(&P, 1, Left < 0 ? -1 : Left);
-            if (r > 0)
-                return;
-            if (r == 0)
-                throw Exception(QStringLiteral("relayvane did not answer in time"));
-            if (errno != EINTR)
-                RaiseLastOSError(errno, QStringLiteral("waiting for relayvane"));
-        }
+        std::vector<pollfd> P{pollfd{S.Fd, Events, 0}};
+        if (PollOrStop(P, static_cast<int>(Deadline.remainingTime()), nullptr) == 0)
+            throw Exception(QStringLiteral("relayvane did not answer in time"));
     };
 
     const QByteArray Line = Request + '\n';

@@ -25,9 +25,7 @@ constexpr int MinRead = 16 * 1024;
 // beyond it every new pipe of the user's programs is cut to two pages), so a pipe stays at the
 // system's default until its tunnel proves busy.
 constexpr int SpliceChunk = 1024 * 1024;
-} // namespace
 
-namespace {
 // splice() into a socket whose peer is gone raises SIGPIPE, and unlike send() it takes no flag
 // against that. A thread that splices keeps SIGPIPE blocked from its first splice on (only the
 // relay's connection threads do), and a SIGPIPE left pending by a failed splice is taken off
