@@ -1,5 +1,6 @@
 #include "app/GuiDialogs.h"
 
+#include "app/GuiChecker.h"
 #include "app/MainFormCode.h"
 #include "browsers/BrowserSetup.h"
 #include "config/ProgramConfig.h"
@@ -7,11 +8,6 @@
 #include "dialogs/OptionsFormCode.h"
 #include "dialogs/WarningMessage.h"
 #include "platform/ServiceEndpoints.h"
-
-#if __has_include("app/GuiChecker.h")
-#include "app/GuiChecker.h"
-#define RELAYVANE_HAS_CHECKER_WINDOW 1
-#endif
 
 #include <QDesktopServices>
 #include <QObject>
@@ -48,11 +44,7 @@ public:
     }
 
     void ExecChecker(TMainForm &Form) override {
-#ifdef RELAYVANE_HAS_CHECKER_WINDOW
         ExecCheckerWindow(Form);
-#else
-        Q_UNUSED(Form);
-#endif
     }
 
     bool ExecOptions(TMainForm &Form) override {
@@ -77,11 +69,7 @@ public:
     }
 
     bool CheckerVisible() const override {
-#ifdef RELAYVANE_HAS_CHECKER_WINDOW
         return CheckerWindowVisible();
-#else
-        return false;
-#endif
     }
 
     bool OptionsVisible() const override {

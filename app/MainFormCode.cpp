@@ -1,11 +1,13 @@
 #include "app/MainFormCode.h"
 
+#include "app/Marlo.ComCtrl.HotKey.h"
 #include "browsers/BrowserSetup.h"
 #include "browsers/ProcessInfoLite.h"
 #include "browsers/ProxyManager.h"
 #include "catalogue/Marlo.Common.ProxyList.h"
 #include "config/ConfigFile.h"
 #include "config/ProgramConfig.h"
+#include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "platform/ServiceEndpoints.h"
 #include "platform/StringList.h"
@@ -15,10 +17,6 @@
 #include "sourcing/Marlo.Common.UpdateThread.h"
 #include "sourcing/ProxyListDownload.h"
 
-#if __has_include("app/Marlo.ComCtrl.HotKey.h")
-#include "app/Marlo.ComCtrl.HotKey.h"
-#define RELAYVANE_HAS_HOTKEYS 1
-#endif
 
 #include <QCoreApplication>
 #include <QFile>
@@ -190,18 +188,13 @@ int TMainForm::DefaultRunningCopies() const {
     const QString Own = FOptions.ExecutableName.isEmpty()
                             ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()
                             : FOptions.ExecutableName;
-    if (Own.isEmpty() || !FProcessInfo)
+    if (Own.isEmpty())
         return 1;
-    int Count = 0;
-    FProcessInfo->UpdateList();
-    for (const auto &Item : *FProcessInfo->RunningProcesses())
-        if (Item->ExeFile() == Own && Item->Uid() == static_cast<uint32_t>(::getuid()))
-            ++Count;
-    return std::max(Count, 1);
+    return std::max(ProcessCountByExeName(Own, ::getuid()), 1);
 }
 
-bool TMainForm::ResourceExists(const QString &Path) const {
-    return QFile::exists(Path);
+TRegistry TMainForm::Store() const {
+    return FOptions.RegistryFile.isEmpty() ? TRegistry() : TRegistry(FOptions.RegistryFile);
 }
 
 void TMainForm::CreateShortcut() {
@@ -245,10 +238,9 @@ void TMainForm::FormCreate(QObject *Sender) {
     // 1.
     MainMenuReady = false;
     // 2.
-    Step([this] {
-        FProcessInfo = new TProcessInfoLite(this);
-        FProcessInfo->SetActive(true);
-    });
+    // The process list is read when it is needed (the browser preparation refreshes it), not by
+    // its timer: a scan of every process each second would be the idle program's main cost.
+    Step([this] { FProcessInfo = new TProcessInfoLite(this); });
     // 3. History stamps and every number we write use "." whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     QLocale::setDefault(QLocale::c());
@@ -273,7 +265,7 @@ void TMainForm::FormCreate(QObject *Sender) {
     proxyServer->Bindings().append(TSocketBinding{QStringLiteral("127.0.0.1"), FOptions.RelayPort});
     // 10. First run.
     Step([this] {
-        TRegistry Reg = FOptions.RegistryFile.isEmpty() ? TRegistry() : TRegistry(FOptions.RegistryFile);
+        TRegistry Reg = Store();
         if (!Reg.KeyExists(TRegistry::ProgramKey()))
             CreateShortcut();
     });
@@ -310,11 +302,11 @@ void TMainForm::FormCreate(QObject *Sender) {
     }
     // 13. What an earlier run left changed; a restore clears the marks it handled.
     Step([this] {
-        TRegistry Reg = FOptions.RegistryFile.isEmpty() ? TRegistry() : TRegistry(FOptions.RegistryFile);
+        TRegistry Reg = Store();
         if (!Reg.OpenKeyReadOnly(TRegistry::ProgramKey()))
             return;
         for (const char *Name : {"ProxyServerChangedIE", "ProxyServerChangedFF", "ProxyServerChangedOP"}) {
-            TRegistry Fresh = FOptions.RegistryFile.isEmpty() ? TRegistry() : TRegistry(FOptions.RegistryFile);
+            TRegistry Fresh = Store();
             if (!Fresh.OpenKeyReadOnly(TRegistry::ProgramKey()))
                 return;
             const QString Value = QLatin1String(Name);
@@ -376,7 +368,7 @@ void TMainForm::FormCreate(QObject *Sender) {
     // 19.
     if (FOptions.UpdateCheck)
         Step([this] {
-            TRegistry Reg = FOptions.RegistryFile.isEmpty() ? TRegistry() : TRegistry(FOptions.RegistryFile);
+            TRegistry Reg = Store();
             StartUpdateCheck(Reg, Now().date(), ProgramConfig->Language(),
                              [this](const QString &Msg, const QString &Url) { ShowWarningMessage(Msg, Url); });
         });
@@ -392,7 +384,6 @@ void TMainForm::FormCreate(QObject *Sender) {
             FOptions.Hotkeys(*this, true);
             return;
         }
-#ifdef RELAYVANE_HAS_HOTKEYS
         if (!KvHotkey) {
             KvHotkey = new TKvHotkey(this);
             TMainFormShortCuts Handlers;
@@ -406,7 +397,6 @@ void TMainForm::FormCreate(QObject *Sender) {
             AddMainFormShortCuts(*KvHotkey, Handlers);
         }
         KvHotkey->Activate();
-#endif
     });
     // 24.
     Country.clear();
@@ -451,10 +441,8 @@ void TMainForm::FormClose(QObject *Sender) {
     try {
         if (FOptions.Hotkeys)
             FOptions.Hotkeys(*this, false);
-#ifdef RELAYVANE_HAS_HOTKEYS
         else if (KvHotkey)
             KvHotkey->Deactivate();
-#endif
     } catch (...) {
     }
     // 5.
@@ -608,18 +596,23 @@ void TMainForm::SetupActiveProxy() {
                             .arg(ErrorText(std::current_exception())));
         }
     };
+    auto ClearLocalProxy = [this] {
+        proxyServer->SetLocalProxy(QString());
+        proxyServer->SetLocalProxyUserPass(QString());
+    };
+    // The relay forwards every request straight to its web server.
+    auto GoDirect = [this, ClearLocalProxy] {
+        ClearLocalProxy();
+        proxyServer->SetGatewayProxy(QString());
+        proxyServer->SetGatewayProxyUserPass(QString());
+        proxyServer->SetGatewayHosts(QStringList());
+    };
     // 1. Without an active proxy the relay is left as it is, with one exception: start-up has
     // just pointed the browsers at it, so a relay that does not listen yet starts direct, or
     // the browsers would lose the web until a proxy is chosen.
     if (!ActiveProxy) {
         if (!proxyServer->Active()) {
-            Quietly([this] {
-                proxyServer->SetLocalProxy(QString());
-                proxyServer->SetLocalProxyUserPass(QString());
-                proxyServer->SetGatewayProxy(QString());
-                proxyServer->SetGatewayProxyUserPass(QString());
-                proxyServer->SetGatewayHosts(QStringList());
-            });
+            Quietly(GoDirect);
             Activate();
         }
         return;
@@ -657,18 +650,12 @@ void TMainForm::SetupActiveProxy() {
                 proxyServer->SetLocalProxyUserPass(Bad ? QString() : UserPass);
             } catch (...) {
                 Bad = true;
-                Quietly([this] {
-                    proxyServer->SetLocalProxy(QString());
-                    proxyServer->SetLocalProxyUserPass(QString());
-                });
+                Quietly(ClearLocalProxy);
             }
             if (Bad)
                 ShowWarningMessage(ms.sCannotSetupLocalProxy, FaqUrl());
         } else {
-            Quietly([this] {
-                proxyServer->SetLocalProxy(QString());
-                proxyServer->SetLocalProxyUserPass(QString());
-            });
+            Quietly(ClearLocalProxy);
         }
         // 2.5.
         Quietly([this] {
@@ -687,13 +674,7 @@ void TMainForm::SetupActiveProxy() {
         });
         // 3.2. The relay then forwards every request directly.
         Quietly([this] { proxyServer->SetActive(false); });
-        Quietly([this] {
-            proxyServer->SetLocalProxy(QString());
-            proxyServer->SetLocalProxyUserPass(QString());
-            proxyServer->SetGatewayProxy(QString());
-            proxyServer->SetGatewayProxyUserPass(QString());
-            proxyServer->SetGatewayHosts(QStringList());
-        });
+        Quietly(GoDirect);
         Activate();
     }
 }
@@ -849,7 +830,7 @@ int TMainForm::FlagIndex(const QString &Code) {
         return Known;
     // A code without a picture (an empty one included) shows "unknown" and is tried again next
     // time; codes with a picture are loaded once and found by position from then on.
-    if (Code.isEmpty() || !ResourceExists(QStringLiteral(":/FLAG_") + Code))
+    if (Code.isEmpty() || !QFile::exists(QStringLiteral(":/FLAG_") + Code))
         return 0;
     CountryListImg->Add(QStringLiteral(":/FLAG_") + Code);
     CountryCode.append(Code);

@@ -26,6 +26,7 @@ class TProxyManager;
 class TProcessInfoLite;
 class TBrowserSetup;
 class TKvHotkey;
+class TRegistry;
 
 /// The drawn main menu. Installed before FormCreate so start-up can dress it.
 class IPopupMenuView {
@@ -112,8 +113,6 @@ public:
     void SetMenuView(IPopupMenuView *View) { FMenuView = View; }
     void SetTrayView(ITrayIconView *View) { FTrayView = View; }
     void SetDialogHost(IDialogHost *Host) { FDialogHost = Host; }
-    IPopupMenuView *MenuView() const { return FMenuView; }
-    ITrayIconView *TrayView() const { return FTrayView; }
     IDialogHost *DialogHost() const { return FDialogHost; }
 
     /// The root of the main menu; its children are the rows of the menu.
@@ -236,7 +235,8 @@ signals:
 
 private:
     void CreateShortcut();
-    bool ResourceExists(const QString &Path) const;
+    /// The settings store: the test's file when one is given, else the user's.
+    TRegistry Store() const;
     TMenuItemEx *NewMenuItem(const QString &Name, int Image, const QString &ShortCut,
                              void (TMainForm::*Handler)(QObject *));
     int FlagIndex(const QString &Code);
@@ -249,7 +249,6 @@ private:
     bool FTerminated = false;
     bool FClosed = false;
     bool FWarningShown = false;
-    bool FMenuStatePosted = false;
     IPopupMenuView *FMenuView = nullptr;
     ITrayIconView *FTrayView = nullptr;
     IDialogHost *FDialogHost = nullptr;

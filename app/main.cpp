@@ -14,14 +14,8 @@
 
 #ifdef RELAYVANE_WITH_GUI
 #include "app/GuiApplication.h"
-#if __has_include("app/GuiTray.h")
-#include "app/GuiTray.h"
-#define RELAYVANE_HAS_TRAY 1
-#endif
-#if __has_include("app/GuiDialogs.h")
 #include "app/GuiDialogs.h"
-#define RELAYVANE_HAS_DIALOGS 1
-#endif
+#include "app/GuiTray.h"
 #endif
 
 #include <cerrno>
@@ -189,12 +183,8 @@ int main(int argc, char *argv[]) {
     TMainForm Form(Options);
 #ifdef RELAYVANE_WITH_GUI
     if (!Headless) {
-#ifdef RELAYVANE_HAS_TRAY
         InstallTrayAndMenu(Form);
-#endif
-#ifdef RELAYVANE_HAS_DIALOGS
         InstallDialogs(Form);
-#endif
     }
 #endif
     // SIGINT and SIGTERM are watched from before start-up: a warning start-up shows (a download

@@ -240,6 +240,7 @@ void TBrowserSetup::CloseRunningBrowsers(const QStringList &Names, QStringList &
         return;
     TProcessCollection *list = nullptr;
     try {
+        FProcesses->UpdateList(); // read now: the list is not kept fresh in between
         list = FProcesses->RunningProcesses();
     } catch (const Exception &) {
         return;
