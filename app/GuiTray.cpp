@@ -58,7 +58,8 @@ void InstallTrayAndMenu(TMainForm &Form) {
     auto *Tray = new TGuiTrayIcon(Form.RotatingGlobe, Form.GlobeStopped, &Form);
     Tray->OnClick = [&Form] { Form.EnableProxyClick(); };
     Tray->OnRightClick = [&Form](QPoint Pos) { Form.CoolTrayIcon1MouseUp(true, Pos); };
-    // The tray reports no hovering here: the tooltip always names the active proxy instead.
+    // The tray reports no hovering here: the tooltip always names the active proxy instead, looked
+    // at once a second and sent to the tray only when it changed.
     auto *ToolTip = new QTimer(Tray);
     ToolTip->setInterval(1000);
     QObject::connect(ToolTip, &QTimer::timeout, Tray, [&Form, Tray] { Tray->SetToolTip(ActiveProxyText(Form)); });

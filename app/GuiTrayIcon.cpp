@@ -60,5 +60,7 @@ void TGuiTrayIcon::ShowBalloon(const QString &Title, const QString &Text) {
 }
 
 void TGuiTrayIcon::SetToolTip(const QString &Text) {
-    FTray->setToolTip(Text);
+    // Every call would go out to the tray host (on a D-Bus tray, a signal each time).
+    if (Text != FTray->toolTip())
+        FTray->setToolTip(Text);
 }
