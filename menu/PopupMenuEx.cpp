@@ -244,25 +244,27 @@ int TPopupMenuEx::ItemWidth(const TMenuItemEx &Item) const {
     return Width;
 }
 
-int TPopupMenuEx::FittingItems() const {
-    int Height = 2 * FBorderWidth + 2 * FVerticalSpace - FItemSpace;
-    int Fit = 0;
+int TPopupMenuEx::Fit(int *Height) const {
+    int H = 2 * FBorderWidth + 2 * FVerticalSpace - FItemSpace;
+    int Count = 0;
     for (TMenuItemEx *Item : FItems) {
-        if (Height + Item->Height() + FItemSpace >= FMaxHeight)
+        if (H + Item->Height() + FItemSpace >= FMaxHeight)
             break;
-        Height += Item->Height() + FItemSpace;
-        ++Fit;
+        H += Item->Height() + FItemSpace;
+        ++Count;
     }
-    return Fit;
+    if (Height)
+        *Height = H;
+    return Count;
+}
+
+int TPopupMenuEx::FittingItems() const {
+    return Fit();
 }
 
 int TPopupMenuEx::MenuHeight() const {
-    int Height = 2 * FBorderWidth + 2 * FVerticalSpace - FItemSpace;
-    for (TMenuItemEx *Item : FItems) {
-        if (Height + Item->Height() + FItemSpace >= FMaxHeight)
-            break;
-        Height += Item->Height() + FItemSpace;
-    }
+    int Height = 0;
+    Fit(&Height);
     return Height;
 }
 
@@ -286,10 +288,10 @@ int TPopupMenuEx::MenuWidth(bool WithScrollBar) const {
 void TPopupMenuEx::Show(int X, int Y) {
     TCustomPopupForm *F = FPopupForm;
     const int N = Count();
-    F->FDisplayItemCnt = FittingItems();
+    int H = 0;
+    F->FDisplayItemCnt = Fit(&H);
     F->FScrollerShow = F->FDisplayItemCnt < N;
     const int W = MenuWidth(F->FScrollerShow);
-    const int H = MenuHeight();
     const QRect S = Screen();
     if (X + W > S.x() + S.width()) {
         if (FIsSubMenu && FParentForm)
@@ -901,8 +903,6 @@ void TCustomPopupForm::keyPressEvent(QKeyEvent *Event) {
     else if (Event->key() == Qt::Key_PageUp)
         PageUp();
 }
-
-void TCustomPopupForm::leaveEvent(QEvent *) {}
 
 void TCustomPopupForm::hideEvent(QHideEvent *) {
     FMenuItemHint->showTimer->stop();

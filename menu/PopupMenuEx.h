@@ -143,6 +143,8 @@ public:
     TCustomPopupForm *PopupForm() const { return FPopupForm; }
 
 private:
+    // The items that fit under MaxHeight from the first, and the menu's height with them.
+    int Fit(int *Height = nullptr) const;
     friend class TCustomPopupForm;
     void SetSkinPicture(TgsSkinData &Skin, const QImage &Value);
     void ItemDestroyed(QObject *Item);
@@ -274,7 +276,6 @@ protected:
     void wheelEvent(QWheelEvent *Event) override;
     void keyPressEvent(QKeyEvent *Event) override;
     void hideEvent(QHideEvent *Event) override;
-    void leaveEvent(QEvent *Event) override;
 
 private:
     friend class TPopupMenuEx;

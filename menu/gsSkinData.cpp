@@ -1,6 +1,7 @@
 #include "menu/gsSkinData.h"
 
 #include <QPainter>
+#include <QScopedValueRollback>
 
 TgsSkinData::TgsSkinData(QObject *Owner) : fOwner(Owner), fBorder(this), fMargin(nullptr) {}
 
@@ -51,13 +52,18 @@ void TgsSkinData::SetWidthHeight(int Width, int Height) {
 void TgsSkinData::Assign(const TgsSkinData &Source) {
     if (&Source == this)
         return;
-    SetPicture(Source.fPicture);
-    SetStates(Source.fStates);
-    fBorder.Assign(Source.fBorder);
-    SetStretch(Source.fStretch);
-    fMargin.Assign(Source.fMargin);
-    SetRegionTransparency(Source.fRegionTransparency);
-    SetWidthHeight(Source.fWidth, Source.fHeight);
+    // The pictures are made once for the whole copy, not once per field that changes.
+    {
+        const QScopedValueRollback<bool> Copying(fAssigning, true);
+        SetPicture(Source.fPicture);
+        SetStates(Source.fStates);
+        fBorder.Assign(Source.fBorder);
+        SetStretch(Source.fStretch);
+        fMargin.Assign(Source.fMargin);
+        SetRegionTransparency(Source.fRegionTransparency);
+        SetWidthHeight(Source.fWidth, Source.fHeight);
+    }
+    Rebuild();
 }
 
 void TgsSkinData::BorderChanged(TgsBorder &) {
@@ -75,6 +81,8 @@ QImage TgsSkinData::Frame(int Index) const {
 }
 
 void TgsSkinData::Rebuild() {
+    if (fAssigning)
+        return;
     fPictureBitMap = fPicture;
     fNormalImage = fOverImage = fActiveImage = fRegionImage = fDisabledImage = QImage();
     fRegion = QRegion();

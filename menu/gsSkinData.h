@@ -77,6 +77,7 @@ private:
     QImage fNormalImage;
     QImage fDisabledImage;
     QRegion fRegion;
+    bool fAssigning = false; // Assign is copying: the pictures are made once at its end
 };
 
 /// The region made of the pixels of Image that pass Test, built row by row from runs of such
