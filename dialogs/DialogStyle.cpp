@@ -1,11 +1,12 @@
 #include "dialogs/DialogStyle.h"
 
-#include <QFile>
+#include "config/LanguageTable.h"
+
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPalette>
-#include <QPixmap>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -65,8 +66,9 @@ QSpinBox::up-button:hover, QSpinBox::down-button:hover { background-color: #3340
 QSpinBox { padding-right: 18px; }
 )CSS")
                          .arg(arrows);
-    // Arrows of lists and spin edits are left to the base style, which draws them from the dark
-    // palette set in Apply; the check marks are plain filled boxes, readable without pictures.
+    // The arrows come from the rules above (without their folder, the base style draws them from
+    // the dark palette set in Apply); the check marks are plain filled boxes, readable without
+    // pictures.
     return QStringLiteral(R"CSS(
 QDialog { background-color: #22262c; color: #e6e9ed; }
 QWidget { color: #e6e9ed; }
@@ -178,12 +180,6 @@ QPalette DarkPalette() {
     return p;
 }
 
-QPixmap Blank(int W, int H) {
-    QPixmap pm(W, H);
-    pm.fill(Qt::transparent);
-    return pm;
-}
-
 } // namespace
 
 const QString &StyleSheet() {
@@ -199,41 +195,23 @@ void Apply(QWidget *Dialog) {
 }
 
 QIcon GroupStateIcon(bool Open) {
-    const QString path = Open ? QStringLiteral(":/minus") : QStringLiteral(":/plus");
-    if (QFile::exists(path))
-        return QIcon(path);
-    QPixmap pm = Blank(22, 22);
-    QPainter g(&pm);
-    g.setRenderHint(QPainter::Antialiasing);
-    g.setPen(QPen(QColor(QStringLiteral("#8fa3b8")), 1.2));
-    g.setBrush(QColor(QStringLiteral("#33404f")));
-    g.drawRoundedRect(QRectF(2.5, 2.5, 17, 17), 4, 4);
-    g.setPen(QPen(Qt::white, 2.2, Qt::SolidLine, Qt::RoundCap));
-    g.drawLine(QPointF(7, 11), QPointF(15, 11));
-    if (!Open)
-        g.drawLine(QPointF(11, 7), QPointF(11, 15));
-    return QIcon(pm);
+    return QIcon(Open ? QStringLiteral(":/minus") : QStringLiteral(":/plus"));
 }
 
 QIcon WarningIcon() {
-    if (QFile::exists(QStringLiteral(":/warning")))
-        return QIcon(QStringLiteral(":/warning"));
-    QPixmap pm = Blank(48, 40);
-    QPainter g(&pm);
-    g.setRenderHint(QPainter::Antialiasing);
-    QPainterPath triangle;
-    triangle.moveTo(24, 2);
-    triangle.lineTo(45, 38);
-    triangle.lineTo(3, 38);
-    triangle.closeSubpath();
-    g.setPen(QPen(QColor(QStringLiteral("#8a5a00")), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    g.setBrush(QColor(QStringLiteral("#f3b73b")));
-    g.drawPath(triangle);
-    g.setPen(Qt::NoPen);
-    g.setBrush(QColor(QStringLiteral("#2b2b2b")));
-    g.drawRoundedRect(QRectF(21.5, 12, 5, 16), 2, 2);
-    g.drawEllipse(QPointF(24, 32.5), 2.8, 2.8);
-    return QIcon(pm);
+    return QIcon(QStringLiteral(":/warning"));
+}
+
+void CenterOnScreen(QWidget *Window) {
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = Window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        Window->move(frame.topLeft());
+    }
+}
+
+QString Text(const QString &Language, const char *Key, const char *Fallback) {
+    return TLanguageTable::Builtin().ReadString(Language, QString::fromLatin1(Key), QString::fromUtf8(Fallback));
 }
 
 QString PlainCaption(const QString &Text) {

@@ -21,12 +21,17 @@ const QString &StyleSheet();
 void Apply(QWidget *Dialog);
 
 /// The group boxes' open/close pictures (image 1 "minus" for an open group, image 0 "plus" for a
-/// closed one), 22 x 22: the program's pictures ":/minus" and ":/plus" when they are built in,
-/// otherwise drawn here in the skin's colours.
+/// closed one), 22 x 22: the program's pictures ":/minus" and ":/plus".
 QIcon GroupStateIcon(bool Open);
 
-/// The warning picture, 48 x 40: ":/warning" when built in, otherwise drawn here.
+/// The warning picture, 48 x 40: the program's ":/warning".
 QIcon WarningIcon();
+
+/// Moves Window to the middle of the primary screen's free area.
+void CenterOnScreen(QWidget *Window);
+
+/// A dialog text from the program's language table, Fallback when Language lacks Key.
+QString Text(const QString &Language, const char *Key, const char *Fallback);
 
 /// A caption text for widgets that do not treat "&" as a shortcut marker (labels, group box
 /// captions): the language table writes "&&" for one "&".

@@ -6,21 +6,17 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QStringDecoder>
 #include <QStyle>
 #include <QVBoxLayout>
 
-namespace {
+using DialogStyle::Text;
 
-QString Text(const QString &Language, const char *Key, const char *Fallback) {
-    return TLanguageTable::Builtin().ReadString(Language, QString::fromLatin1(Key), QString::fromUtf8(Fallback));
-}
+namespace {
 
 // A text file as the user means it: a byte-order mark names UTF-8 or UTF-16; without one the text
 // is taken as UTF-8 (the Linux desktop's encoding) and, when it is not valid UTF-8, byte for byte
@@ -118,11 +114,7 @@ void TLoadProxy::showEvent(QShowEvent *Event) {
 
 void TLoadProxy::FormShow() {
     LoadGUIStr(FLanguage);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    DialogStyle::CenterOnScreen(this);
     ProxyListMemo->setFocus();
 }
 

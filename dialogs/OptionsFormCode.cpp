@@ -16,16 +16,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
+using DialogStyle::Text;
 
-QString Text(const QString &Language, const char *Key, const char *Fallback) {
-    return TLanguageTable::Builtin().ReadString(Language, QString::fromLatin1(Key), QString::fromUtf8(Fallback));
-}
+namespace {
 
 // "key=text": the key is what the configuration stores, the text what the list shows. A line
 // without "=" has neither, as with the platform's string list.
@@ -372,11 +369,7 @@ void TOptions::LoadGUIStr(const QString &Language) {
 void TOptions::showEvent(QShowEvent *Event) {
     FormShow();
     QDialog::showEvent(Event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    DialogStyle::CenterOnScreen(this);
 }
 
 void TOptions::FormShow() {

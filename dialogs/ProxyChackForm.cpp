@@ -31,6 +31,19 @@ namespace ProxyChackForm {
 
 namespace {
 
+// A test result as the list shows it: "-" while unknown.
+QString TriStateText(TTriState Value, const QString &IfTrue, const QString &IfFalse) {
+    switch (Value) {
+    case tsUnknown:
+        return QStringLiteral("-");
+    case tsTrue:
+        return IfTrue;
+    case tsFalse:
+        return IfFalse;
+    }
+    return QStringLiteral("?");
+}
+
 constexpr int kProxyRole = Qt::UserRole;     // column 0: the row's record
 constexpr int kImageRole = Qt::UserRole + 1; // columns 0 and 1: index into CountryList
 constexpr int kInfoColumn = 9;
@@ -419,7 +432,6 @@ void TProxyCheck::BtnRefreshClick() {
 void TProxyCheck::FillProxyList() {
     ProxyList->setUpdatesEnabled(false);
     ProxyList->clear();
-    QList<QTreeWidgetItem *> rows;
     for (TProxyCollection *list : {FProxyListVIP.get(), FProxyListUser.get()}) {
         ProxyFilter->LinkCollection(list);
         for (TMyCollectionItem *i = ProxyFilter->First(); i; i = ProxyFilter->Next())
@@ -441,27 +453,11 @@ int TProxyCheck::FlagIndex(const QString &Code) {
 }
 
 QString TProxyCheck::AliveText(TTriState Value) const {
-    switch (Value) {
-    case tsUnknown:
-        return QStringLiteral("-");
-    case tsTrue:
-        return FOwner.ms().sAlive;
-    case tsFalse:
-        return FOwner.ms().sDead;
-    }
-    return QStringLiteral("?");
+    return TriStateText(Value, FOwner.ms().sAlive, FOwner.ms().sDead);
 }
 
 QString TProxyCheck::StateText(TTriState Value) const {
-    switch (Value) {
-    case tsUnknown:
-        return QStringLiteral("-");
-    case tsTrue:
-        return FOwner.ms().sYes;
-    case tsFalse:
-        return FOwner.ms().sNo;
-    }
-    return QStringLiteral("?");
+    return TriStateText(Value, FOwner.ms().sYes, FOwner.ms().sNo);
 }
 
 void TProxyCheck::ShowRowResults(QTreeWidgetItem *Row, const TProxtData *Proxy) {

@@ -6,11 +6,9 @@
 #include <QDesktopServices>
 #include <QEnterEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -133,11 +131,7 @@ void TWarningMessageForm::FitToMessage() {
     wlMessage->setMinimumHeight(qMax(40, wlMessage->heightForWidth(width)));
     layout()->activate();
     adjustSize();
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    DialogStyle::CenterOnScreen(this);
 }
 
 bool TWarningMessageForm::ShowMessage(const QString &Msg, const QString &Url) {
