@@ -1,5 +1,7 @@
 #include "config/ConfigFile.h"
 
+#include "platform/SysUtils.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -33,9 +35,7 @@ QString ConfigFilePathFrom(const TConfigPathSources &Sources) {
         if (writable)
             return QDir(Sources.ExecutableDir).filePath(name);
     }
-    QString base = Sources.XdgConfigHome;
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir(Sources.Home.isEmpty() ? QDir::homePath() : Sources.Home).filePath(QStringLiteral(".config"));
+    const QString base = XdgConfigHome(Sources.XdgConfigHome, Sources.Home.isEmpty() ? QDir::homePath() : Sources.Home);
     return QDir(base).filePath(QStringLiteral("relayvane/") + name);
 }
 

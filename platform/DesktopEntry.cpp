@@ -1,18 +1,13 @@
 #include "platform/DesktopEntry.h"
 
+#include "platform/SysUtils.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
-
-QString ConfigHome(const QString &Home, const QString &XdgConfigHome) {
-    // The XDG rules ignore a relative XDG_CONFIG_HOME.
-    if (!XdgConfigHome.isEmpty() && QDir::isAbsolutePath(XdgConfigHome))
-        return XdgConfigHome;
-    return Home + QStringLiteral("/.config");
-}
 
 // The value of XDG_DESKTOP_DIR="..." in user-dirs.dirs; the file's own format allows only
 // "$HOME/..." or an absolute path inside the quotes, with backslash escapes.
@@ -92,7 +87,7 @@ QString QuoteExecArgument(const QString &S) {
 
 QString DesktopFolderFrom(const QString &Home, const QString &XdgConfigHome) {
     const QString CleanHome = QDir::cleanPath(Home);
-    QFile Dirs(ConfigHome(CleanHome, XdgConfigHome) + QStringLiteral("/user-dirs.dirs"));
+    QFile Dirs(::XdgConfigHome(XdgConfigHome, CleanHome) + QStringLiteral("/user-dirs.dirs"));
     if (Dirs.open(QIODevice::ReadOnly)) {
         bool Found = false;
         const QString Path = DesktopDirValue(Dirs.read(1 << 20), CleanHome, &Found);

@@ -16,8 +16,10 @@ constexpr int kListenBacklog = 512;
 /// deepens the listen backlog. The library listens with a backlog of 5: a burst of connections
 /// larger than that (the checker's workers all probing the judge at once) makes the kernel drop the
 /// surplus SYNs, and each dropped client waits a full one-second retransmit before it gets in. The
-/// listening socket is taken from the library's socket-options hook (which otherwise only sets
-/// SO_REUSEADDR) and listen() is called on it again with our backlog. Returns the port, or -1.
+/// listening socket is taken from the library's socket-options hook and listen() is called on it
+/// again with our backlog. The hook replaces the library's own options, which add SO_REUSEPORT
+/// (a second server could then bind the same port and take half of the requests); address reuse
+/// alone is what a restart needs. Returns the port, or -1.
 inline int BindWithBacklog(httplib::Server &Server, const std::string &Host, int Port) {
     auto last = std::make_shared<int>(-1);
     Server.set_socket_options([last](socket_t Sock) {

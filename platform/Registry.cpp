@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/SysUtils.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -157,10 +159,8 @@ TRegistry::TRegistry() : TRegistry(DefaultFileName()) {}
 TRegistry::TRegistry(const QString &FileName) : FFileName(FileName) {}
 
 QString TRegistry::DefaultFileName() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/relayvane/registry.ini");
+    return XdgConfigHome(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath()) +
+           QStringLiteral("/relayvane/registry.ini");
 }
 
 TRegistry::TData TRegistry::Load() const {

@@ -1,5 +1,7 @@
 #include "platform/SysUtils.h"
 
+#include <QDir>
+
 #include <cmath>
 #include <cstring>
 #include <cstdlib>
@@ -211,4 +213,10 @@ QString TrimControl(QStringView s) {
 void RaiseLastOSError(int errorCode, const QString &context) {
     const QString text = QString::fromLocal8Bit(std::strerror(errorCode));
     throw EOSError(errorCode, context.isEmpty() ? text : context + QStringLiteral(": ") + text);
+}
+
+QString XdgConfigHome(const QString &XdgConfigHome, const QString &Home) {
+    if (!XdgConfigHome.isEmpty() && QDir::isAbsolutePath(XdgConfigHome))
+        return XdgConfigHome;
+    return QDir(Home).filePath(QStringLiteral(".config"));
 }

@@ -77,3 +77,7 @@ void SplitDelimitedInto(QStringView text, QChar delimiter, QStringList &fields);
 
 /// Removes leading and trailing characters with codes 0 to 32.
 QString TrimControl(QStringView s);
+
+/// The user's configuration folder by the XDG rules: XdgConfigHome (the variable's value) when it
+/// is an absolute path, otherwise Home's ".config".
+QString XdgConfigHome(const QString &XdgConfigHome, const QString &Home);

@@ -263,9 +263,6 @@ struct TServiceServer::TImpl {
         const int threads = std::max(1, Options.Threads);
         Server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
         Server.set_payload_max_length(Options.MaxBodyBytes);
-        // The library's own options add SO_REUSEPORT, which would let a second service bind the
-        // same port and take half of the requests; address reuse alone is what a restart needs.
-        // The socket is kept to widen the listen backlog after binding (see Bind).
         Server.set_keep_alive_max_count(100);
         Server.set_keep_alive_timeout(5);
         Server.set_read_timeout(10);
