@@ -201,7 +201,6 @@ std::vector<uint16_t> TX11Hotkeys::LockVariants() const {
 }
 
 bool TX11Hotkeys::Grab(THotkey &Hotkey) {
-    Hotkey.Keycodes.clear();
     Hotkey.Grabs.clear();
     const uint32_t Sym = VirtualKeyToKeysym(Hotkey.VirtualKey);
     if (!Sym)
@@ -220,8 +219,8 @@ bool TX11Hotkeys::Grab(THotkey &Hotkey) {
     for (const THotkey &Other : FHotkeys) {
         if (&Other == &Hotkey || Other.Mask != Hotkey.Mask)
             continue;
-        for (uint8_t Code : Other.Keycodes)
-            if (std::find(Codes.begin(), Codes.end(), Code) != Codes.end())
+        for (uint8_t Code : Codes)
+            if (Other.Holds(Code))
                 return false;
     }
 
@@ -254,7 +253,6 @@ bool TX11Hotkeys::Grab(THotkey &Hotkey) {
         Sync();
         return false;
     }
-    Hotkey.Keycodes = std::move(Codes);
     Hotkey.Grabs = std::move(Granted);
     return true;
 }
@@ -283,7 +281,6 @@ void TX11Hotkeys::Ungrab(THotkey &Hotkey, bool Wait) {
             Sync();
     }
     Hotkey.Grabs.clear();
-    Hotkey.Keycodes.clear();
 }
 
 bool TX11Hotkeys::RegisterHotKey(uint32_t Id, uint32_t Modifiers, uint32_t VirtualKey) {
@@ -366,8 +363,7 @@ void TX11Hotkeys::HandleEvents(bool ReadSocket) {
             const auto *Key = reinterpret_cast<const xcb_key_press_event_t *>(Event.get());
             const uint16_t State = Key->state & ModifierBits & ~(FNumLockMask | XCB_MOD_MASK_LOCK);
             for (const THotkey &Hk : FHotkeys)
-                if (Hk.Mask == State &&
-                    std::find(Hk.Keycodes.begin(), Hk.Keycodes.end(), Key->detail) != Hk.Keycodes.end())
+                if (Hk.Mask == State && Hk.Holds(Key->detail))
                     Pressed.push_back(Hk.Id);
         } else if (Type == XCB_MAPPING_NOTIFY) {
             auto *Mapping = reinterpret_cast<xcb_mapping_notify_event_t *>(Event.get());

@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -70,8 +71,10 @@ private:
         uint32_t Modifiers = 0;
         uint32_t VirtualKey = 0;
         uint16_t Mask = 0;                               // the X modifier mask without the locks
-        std::vector<uint8_t> Keycodes;                   // grabbed key codes; empty while not grabbed
         std::vector<std::pair<uint8_t, uint16_t>> Grabs; // (key code, modifiers) held at the server
+        bool Holds(uint8_t Code) const {
+            return std::any_of(Grabs.begin(), Grabs.end(), [Code](const auto &G) { return G.first == Code; });
+        }
     };
 
     void ReadEvents();
